@@ -1,10 +1,16 @@
+// Start-up: the application opens on the start window and ends when it closes.
+
+#include "AppIdentity.h"
+#include "frmStart.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QWidget w;
-    w.show();
+    AppIdentity::applyToApplication();
+
+    frmStart start;
+    start.show();
     return app.exec();
 }

@@ -13,9 +13,13 @@ public:
 
     virtual ~EventPump() = default;
 
-    /// One pass with the default wait bound (a few milliseconds at most).
+    /// One pass with the default wait bound (kDefaultPass at most).
     virtual void DoEvents();
     /// One pass that waits no later than `deadline` (may be sub-millisecond).
+    /// It returns early when user input (a key, a click, a close request) or
+    /// serial activity (received bytes, an OnComm event) was handled; other
+    /// events (timers, repaints) run without ending the pass. A deadline that
+    /// has passed still runs the pending events once.
     virtual void DoEventsUntil(Clock::time_point deadline);
 
     /// The pump the application uses.
@@ -24,4 +28,11 @@ public:
     /// Descriptors whose input ends a pass's wait (the open serial ports).
     static void watchDescriptor(int fd);
     static void unwatchDescriptor(int fd);
+
+    /// Ends the current pass's wait at its next chance: serial controls call
+    /// it when bytes arrive or an OnComm event is raised.
+    static void wake();
+
+    /// Wait bound of DoEvents().
+    static constexpr std::chrono::microseconds kDefaultPass{5000};
 };

@@ -1,7 +1,37 @@
 #pragma once
 // The serial-port control over QSerialPort (the window's MSComm1).
+//
+// Design-time configuration, never changed at run time: buffers of 1024 bytes,
+// no handshaking, DTR and RTS held low, receive and send thresholds 0 (no data
+// events), input length 0 (Input takes everything), bytes passed unchanged.
+//
+// Opening empties the receive buffer; bytes written reach the line before the
+// settings change or the port closes. Properties never run window events:
+// bytes move between QSerialPort and the OS inside the control. OnComm is
+// raised from the event loop only: line errors and line-state changes
+// (polled every kLinePollMs while open) and the loss of the device.
+//
+// A lost device (adapter unplugged, far end gone) is released at once and
+// reported as OnComm with CommEvents::comEventDeviceLost; PortOpen keeps
+// reading true until the owner writes False, and every I/O meanwhile throws
+// kErrDeviceLost.
 
 #include "CommControl.h"
+#include "LineErrors.h"
+#include "LineSettings.h"
+
+#include <memory>
+
+class QSerialPort;
+class QTimer;
+
+// Run-time error numbers of the control.
+constexpr int kErrInvalidPortNumber = 8002; ///< no such port or no device behind it
+constexpr int kErrPortAlreadyOpen = 8005;   ///< open elsewhere, or this control is open
+constexpr int kErrPermissionDenied = 8010;  ///< this user may not open the device
+constexpr int kErrCommState = 8015;         ///< the device refused the line settings
+constexpr int kErrPortNotOpen = 8018;       ///< operation valid only when the port is open
+constexpr int kErrDeviceLost = 8020;        ///< the device went away while open
 
 class MSComm : public CommControl
 {
@@ -11,19 +41,60 @@ public:
     ~MSComm() override;
 
     qint16 CommPort() const override { return m_commPort; }
+    /// 1 to 4, else 8002; while open 8005.
     void setCommPort(qint16 port) override;
     QString Settings() const override { return m_settings; }
+    /// Invalid text: 380. While open the new settings apply at once, after
+    /// the bytes already written have left (8015 if the device refuses them).
     void setSettings(const QString &settings) override;
     bool PortOpen() const override { return m_open; }
+    /// True: 8005 if open, 8002 no device, 8005 held elsewhere, 8010 not
+    /// permitted, 8015 settings refused. False: drains and closes; harmless
+    /// on a closed or lost port.
     void setPortOpen(bool open) override;
     void setOutput(const QByteArray &bytes) override;
     QByteArray Input() override;
     int InBufferCount() override;
     qint16 CommEvent() const override { return m_commEvent; }
 
+    static constexpr int InBufferSize = 1024;
+    static constexpr int OutBufferSize = 1024;
+    /// Polling interval of the line counters while open.
+    static constexpr int kLinePollMs = 20;
+
+    /// Where line counters come from, from the next open on (the platform's
+    /// source by default; tests script one).
+    void setLineCounterSource(std::unique_ptr<LineCounterSource> source);
+    /// The device opened last (empty before the first open).
+    QString deviceName() const { return m_device; }
+    /// True once the device was lost, until the owner closes the port.
+    bool deviceLost() const { return m_lost; }
+
 private:
+    void onPortError(int error);
+    void pollLineCounters();
+    void releaseLostDevice(unsigned generation);
+    void raiseEvent(qint16 code);
+
+    void openDevice();
+    void closeDevice(bool drain);
+    bool applySettings(const LineSettings &s);
+    void pullInput();
+    void drainOutput();
+    void requireLive(const char *operation) const;
+    QString who() const;
+
+    QSerialPort *m_port = nullptr;
+    QTimer *m_linePoll = nullptr;
+    std::unique_ptr<LineCounterSource> m_counterSource;
+    LineCounters m_lastCounters;
+
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("19200,N,8,1");
+    LineSettings m_parsed;
+    QString m_device;
     bool m_open = false;
+    bool m_lost = false;
+    unsigned m_generation = 0; // counts opens, so late loss reports find their port
     qint16 m_commEvent = 0;
 };

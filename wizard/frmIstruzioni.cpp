@@ -1,14 +1,683 @@
 #include "frmIstruzioni.h"
 
+#include "CommControl.h"
+#include "Controls.h"
+#include "DlgOpen.h"
+#include "MSComm.h"
+#include "ProgressBar.h"
+#include "RunTimeError.h"
+#include "Variabili.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSvgRenderer>
+#include <QTextEdit>
+#include <QToolButton>
+
+using namespace Variabili;
+
+namespace {
+
+// Colours of the window layout.
+const QColor kTeal(0, 192, 192);
+const QColor kPeach(255, 224, 192);
+const QColor kDarkBlue(0, 0, 192);
+const QColor kPaleYellow(255, 255, 192);
+const QColor kGreen(0, 255, 0);
+const QColor kYellow(255, 255, 0);
+const QColor kLightGrey(224, 224, 224);
+const QColor kBlack(0, 0, 0);
+
+// Window layout measures are in twips: 15 twips per pixel.
+int px(int twips)
+{
+    return qRound(twips / 15.0);
+}
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+QFont boldFont(const QStringList &families, qreal points)
+{
+    QFont font;
+    font.setFamilies(families);
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+QFont tahoma(qreal points)
+{
+    return boldFont({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")}, points);
+}
+
+QFont msSansSerif(qreal points)
+{
+    return boldFont({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")}, points);
+}
+
+QFont comicSans(qreal points)
+{
+    return boldFont({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"),
+                     QStringLiteral("DejaVu Sans")},
+                    points);
+}
+
+// Sets a background and a text colour in every colour group, the disabled one
+// included, so a disabled control keeps the look of the layout.
+void setColours(QWidget *widget, QPalette::ColorRole backRole, const QColor &back,
+                QPalette::ColorRole foreRole, const QColor &fore)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(backRole, back);
+    palette.setColor(foreRole, fore);
+    widget->setPalette(palette);
+}
+
+// A picture of the resources rendered at the given size; null when the file is
+// missing or unreadable (the control then simply shows nothing).
+QPixmap picture(const QString &name, const QSize &size)
+{
+    const QString path = QStringLiteral(":/img/") + name;
+    if (!QFile::exists(path))
+        return {};
+    QSvgRenderer svg(path);
+    if (!svg.isValid())
+        return {};
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    svg.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    return pixmap;
+}
+
+// The raised look of the window's graphical-style command buttons.
+QString buttonStyle(const QColor &back)
+{
+    return QStringLiteral("QAbstractButton { background-color: %1; color: black;"
+                          " border: 2px outset %2; padding: 1px; }"
+                          "QAbstractButton:pressed { border-style: inset; }"
+                          "QAbstractButton:disabled { color: gray; }"
+                          "QAbstractButton:focus { border: 2px solid black; }")
+        .arg(back.name(), back.darker(130).name());
+}
+
+template <class Widget>
+Widget *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *widget = new Widget(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+// Visual Basic's shift-state bits: 1 Shift, 2 Ctrl, 4 Alt.
+int shiftState(Qt::KeyboardModifiers modifiers)
+{
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier)
+        shift |= 1;
+    if (modifiers & Qt::ControlModifier)
+        shift |= 2;
+    if (modifiers & Qt::AltModifier)
+        shift |= 4;
+    return shift;
+}
+
+} // namespace
+
 frmIstruzioni &frmIstruzioni::instance()
 {
     static frmIstruzioni *window = new frmIstruzioni;
     return *window;
 }
 
-frmIstruzioni::frmIstruzioni(QWidget *parent) : QDialog(parent) {}
+frmIstruzioni::frmIstruzioni(QWidget *parent)
+    : QDialog(parent), m_comm(std::make_unique<MSComm>())
+{
+    MSComm1 = m_comm.get();
+    setObjectName(QStringLiteral("frmIstruzioni"));
+    // Client area 11880 x 8595 twips, sizable frame, teal.
+    resize(px(11880), px(8595));
+    setColours(this, QPalette::Window, kTeal, QPalette::WindowText, kBlack);
+    setAutoFillBackground(true);
+    // The two-computers icon, drawn here at the usual icon sizes (no icon plug-in needed).
+    QIcon icon;
+    for (int side : {16, 32, 48})
+        if (const QPixmap drawn = picture(QStringLiteral("icon.svg"), QSize(side, side)); !drawn.isNull())
+            icon.addPixmap(drawn);
+    if (!icon.isNull())
+        setWindowIcon(icon);
+}
+
+frmIstruzioni::~frmIstruzioni() = default;
 
 void frmIstruzioni::ShowModal()
 {
+    if (isVisible())
+        return;
+    Load();
     exec();
+    // Whoever ended the modal loop, the window leaves unloaded, so the next
+    // show loads it afresh in the then-current language.
+    Unload();
+}
+
+void frmIstruzioni::Load()
+{
+    if (isLoaded())
+        return;
+    buildControls();
+    buildTabOrder();
+    wireEvents();
+    Form_Load();
+    cmdOk->setFocus();
+}
+
+void frmIstruzioni::Unload()
+{
+    if (!isLoaded())
+        return;
+    if (operationRunning()) {
+        // Destroying the controls under a running loop would pull the floor from
+        // under it: ask it to stop and unload once it has ended.
+        requestClose();
+        return;
+    }
+    unwireEvents();
+    if (isVisible())
+        done(QDialog::Rejected); // ends ShowModal's exec()
+
+    // The unload may come from a click handler of one of the controls, so the
+    // controls are detached now and destroyed once that event has been handled.
+    QWidget *form = m_form;
+    m_form = nullptr;
+    m_text1_0 = m_text1_6 = nullptr;
+    txtError = nullptr;
+    FraCom = fraMode = nullptr;
+    optCom1 = optCom2 = optCom3 = optCom4 = optBakUp = optUpgr = nullptr;
+    fraTasti = nullptr;
+    cmdOk = cmdPrec = cmdAnnulla = nullptr;
+    cmdCom = cmdStart = nullptr;
+    ProgressBar1 = nullptr;
+    Label2 = Label3 = Label4 = Label5 = nullptr;
+    Image1 = Image2 = Image3 = Image4 = Image5 = Image6 = Image7 = Image8 = nullptr;
+    m_dlgOpen.reset();
+    dlgOpen = nullptr;
+    form->hide();
+    form->setParent(nullptr);
+    form->deleteLater();
+}
+
+QTextEdit *frmIstruzioni::Text1(int index) const
+{
+    switch (index) {
+    case 0:
+        return m_text1_0;
+    case 6:
+        return m_text1_6;
+    default:
+        return nullptr;
+    }
+}
+
+void frmIstruzioni::setCommControl(std::unique_ptr<CommControl> port)
+{
+    if (!port)
+        port = std::make_unique<MSComm>();
+    m_comm = std::move(port);
+    MSComm1 = m_comm.get();
+    if (isLoaded())
+        wireEvents();
+}
+
+void frmIstruzioni::clearOptions(std::initializer_list<QRadioButton *> options)
+{
+    for (QRadioButton *option : options) {
+        const bool exclusive = option->autoExclusive();
+        option->setAutoExclusive(false);
+        option->setChecked(false);
+        option->setAutoExclusive(exclusive);
+    }
+}
+
+// ---- Building the window -------------------------------------------------
+
+void frmIstruzioni::buildControls()
+{
+    m_form = new QWidget(this);
+    m_form->setGeometry(rect());
+
+    // Pictures first, so that labels, text boxes and the button bar lie above them.
+    auto image = [this](const char *name, const QRect &geometry, const QString &file) {
+        auto *label = place<QLabel>(m_form, name, geometry);
+        label->setPixmap(picture(file, geometry.size()));
+        return label;
+    };
+    Image5 = image("Image5", twips(240, 4440, 2970, 4230), QStringLiteral("unit1.svg"));
+    Image6 = image("Image6", twips(8700, 4440, 2970, 4230), QStringLiteral("unit2.svg"));
+    Image4 = image("Image4", twips(1920, 4680, 4560, 2400), QStringLiteral("adapter.svg"));
+    Image7 = image("Image7", twips(480, 3600, 2550, 2760), QStringLiteral("panel.svg"));
+    Image8 = image("Image8", twips(0, 4800, 480, 480), QStringLiteral("arrow_white.svg"));
+    Image3 = image("Image3", twips(3360, 3600, 4980, 4125), QStringLiteral("wiring_db25.svg"));
+    Image2 = image("Image2", twips(2280, 6720, 4845, 1725), QStringLiteral("wiring_db9.svg"));
+    Image1 = image("Image1", twips(9000, 5040, 2550, 2955), QStringLiteral("notebook.svg"));
+    Image5->hide();
+    Image6->hide();
+    Image4->hide();
+
+    // Labels: opaque on teal, so they stay readable over the drawings.
+    auto label = [this](const char *name, const QRect &geometry, const QString &caption,
+                        const QFont &font, const QColor &fore) {
+        auto *label = place<CaptionLabel>(m_form, name, geometry);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setText(caption);
+        label->setFont(font);
+        setColours(label, QPalette::Window, kTeal, QPalette::WindowText, fore);
+        label->setAutoFillBackground(true);
+        return label;
+    };
+    Label3 = label("Label3", twips(480, 6480, 900, 435), QStringLiteral("V410"), msSansSerif(18), kBlack);
+    Label4 = label("Label4", twips(3360, 5880, 3810, 435), QStringLiteral("DB9                 DB9/25"),
+                   msSansSerif(18), kBlack);
+    Label5 = label("Label5", twips(9960, 4305, 540, 435), QStringLiteral("PC"), msSansSerif(18), kBlack);
+    Label2 = label("Label2", twips(3360, 6480, 5100, 405), QStringLiteral("Label2"), comicSans(14.25), kYellow);
+    Label2->hide();
+
+    ProgressBar1 = place<ProgressBar>(m_form, "ProgressBar1", twips(3360, 5520, 5175, 495));
+    ProgressBar1->hide();
+
+    // The port frame and the mode frame, in the middle of the window.
+    auto frame = [this](const char *name, const QRect &geometry, const QString &caption) {
+        auto *frame = place<CaptionFrame>(m_form, name, geometry);
+        frame->setTitle(caption);
+        frame->setFont(tahoma(9.75));
+        setColours(frame, QPalette::Window, kPeach, QPalette::WindowText, kBlack);
+        frame->setAutoFillBackground(true);
+        return frame;
+    };
+    auto option = [](QGroupBox *frame, const char *name, const QRect &geometry, const QString &caption) {
+        auto *option = place<CaptionOption>(frame, name, geometry);
+        option->setText(caption);
+        option->setFont(tahoma(9.75));
+        setColours(option, QPalette::Window, kPeach, QPalette::WindowText, kBlack);
+        // A port the test could not open reads greyed out.
+        QPalette palette = option->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, Qt::gray);
+        option->setPalette(palette);
+        return option;
+    };
+    FraCom = frame("FraCom", twips(4440, 5040, 2800, 1575), QStringLiteral("strFraCom"));
+    optCom1 = option(FraCom, "optCom1", twips(360, 450, 1005, 255), QStringLiteral("Com1"));
+    optCom2 = option(FraCom, "optCom2", twips(360, 840, 1005, 255), QStringLiteral("Com2"));
+    optCom3 = option(FraCom, "optCom3", twips(1440, 480, 1005, 255), QStringLiteral("Com3"));
+    optCom4 = option(FraCom, "optCom4", twips(1440, 870, 1005, 255), QStringLiteral("Com4"));
+    for (QRadioButton *port : {optCom1, optCom2, optCom3, optCom4})
+        port->setEnabled(false);
+    FraCom->hide();
+
+    fraMode = frame("fraMode", twips(4440, 4920, 2800, 1575), QStringLiteral("strFramode"));
+    optBakUp = option(fraMode, "optBakUp", twips(360, 480, 2205, 255), QStringLiteral("Backup + Upgrade"));
+    optUpgr = option(fraMode, "optUpgr", twips(360, 840, 1245, 255), QStringLiteral("Upgrade"));
+    optBakUp->setChecked(true);
+    fraMode->hide();
+
+    // The instruction box: disabled, black on light grey even so, wrapping at words.
+    m_text1_0 = place<QTextEdit>(m_form, "Text1_0", twips(240, 240, 11445, 3240));
+    m_text1_0->setProperty("index", 0);
+    m_text1_0->setAcceptRichText(false);
+    m_text1_0->setLineWrapMode(QTextEdit::WidgetWidth);
+    m_text1_0->setWordWrapMode(QTextOption::WordWrap);
+    m_text1_0->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_text1_0->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_text1_0->setTabChangesFocus(true);
+    m_text1_0->setFont(tahoma(18));
+    setColours(m_text1_0, QPalette::Base, kLightGrey, QPalette::Text, kBlack);
+    m_text1_0->setPlainText(QStringLiteral("Istruzione 1\r\n"));
+    m_text1_0->setEnabled(false);
+
+    // The status line: yellow on teal, two lines of text in its height.
+    m_text1_6 = place<QTextEdit>(m_form, "Text1_6", twips(360, 3600, 11200, 720));
+    m_text1_6->setProperty("index", 6);
+    m_text1_6->setAcceptRichText(false);
+    m_text1_6->setLineWrapMode(QTextEdit::WidgetWidth);
+    m_text1_6->setWordWrapMode(QTextOption::WordWrap);
+    m_text1_6->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_text1_6->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_text1_6->setTabChangesFocus(true);
+    m_text1_6->setFrameShape(QFrame::NoFrame);
+    m_text1_6->document()->setDocumentMargin(1);
+    m_text1_6->setFont(tahoma(14.25));
+    setColours(m_text1_6, QPalette::Base, kTeal, QPalette::Text, kYellow);
+    m_text1_6->setPlainText(QStringLiteral("Attesa comandi"));
+    m_text1_6->hide();
+
+    txtError = place<QLineEdit>(m_form, "txtError", twips(240, 4320, 11175, 375));
+    txtError->setFrame(false);
+    txtError->setFont(tahoma(14.25));
+    setColours(txtError, QPalette::Base, kTeal, QPalette::Text, kYellow);
+    txtError->hide();
+
+    // The button bar, above the lower right corner of the instruction box. Its
+    // design caption "Frame1" is not shown: the bar is a plain dark-blue panel.
+    fraTasti = place<QFrame>(m_form, "fraTasti", twips(6960, 2640, 4575, 795));
+    setColours(fraTasti, QPalette::Window, kDarkBlue, QPalette::WindowText, kBlack);
+    fraTasti->setAutoFillBackground(true);
+
+    auto pictureButton = [this](const char *name, const QRect &geometry, const QString &caption,
+                                const QString &file) {
+        auto *button = place<QToolButton>(fraTasti, name, geometry);
+        button->setText(caption);
+        button->setFont(msSansSerif(8.25));
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        const QSize iconSize(20, 20);
+        button->setIconSize(iconSize);
+        const QPixmap icon = picture(file, iconSize);
+        if (!icon.isNull())
+            button->setIcon(QIcon(icon));
+        button->setStyleSheet(buttonStyle(kPaleYellow));
+        return button;
+    };
+    auto plainButton = [this](const char *name, const QRect &geometry, const QString &caption) {
+        auto *button = place<CaptionButton>(fraTasti, name, geometry);
+        button->setText(caption);
+        button->setFont(msSansSerif(9.75));
+        // No default button on this window: Enter must not click anything.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setStyleSheet(buttonStyle(kGreen));
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::ButtonText, kBlack);
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, Qt::gray);
+        button->setPalette(palette);
+        return button;
+    };
+    cmdCom = plainButton("cmdCom", twips(120, 120, 2565, 615), QStringLiteral("Command1"));
+    cmdStart = plainButton("cmdStart", twips(120, 120, 2535, 615), QStringLiteral("Start"));
+    cmdPrec = pictureButton("cmdPrec", twips(120, 120, 1215, 615), QStringLiteral("Preview"),
+                            QStringLiteral("btn_prev.svg"));
+    cmdOk = pictureButton("cmdOk", twips(1440, 120, 1215, 615), QStringLiteral("Next"),
+                          QStringLiteral("btn_next.svg"));
+    cmdAnnulla = pictureButton("cmdAnnulla", twips(2880, 120, 1575, 615), QStringLiteral("Exit"),
+                               QStringLiteral("btn_exit.svg"));
+    cmdCom->hide();
+    cmdStart->hide();
+    cmdPrec->hide();
+
+    dlgOpen = (m_dlgOpen = std::make_unique<DlgOpen>(this)).get();
+    m_form->show();
+}
+
+void frmIstruzioni::buildTabOrder()
+{
+    // The controls that can take the focus, by tab index.
+    const QList<QWidget *> order{cmdOk,    cmdPrec, m_text1_0, optUpgr, optBakUp, m_text1_6, txtError,
+                                 optCom1,  optCom2, optCom3,   optCom4, cmdCom,   cmdAnnulla, cmdStart};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmIstruzioni::wireEvents()
+{
+    unwireEvents();
+    auto link = [this](auto *sender, auto signal, void (frmIstruzioni::*handler)()) {
+        m_connections << connect(sender, signal, this, handler);
+    };
+    link(cmdOk, &QAbstractButton::clicked, &frmIstruzioni::cmdOk_Click);
+    link(cmdPrec, &QAbstractButton::clicked, &frmIstruzioni::cmdPrec_Click);
+    link(cmdAnnulla, &QAbstractButton::clicked, &frmIstruzioni::cmdAnnulla_Click);
+    // Option buttons act on the user's click, not on every change of state.
+    link(optCom1, &QAbstractButton::clicked, &frmIstruzioni::optCom1_Click);
+    link(optCom2, &QAbstractButton::clicked, &frmIstruzioni::optCom2_Click);
+    link(optCom3, &QAbstractButton::clicked, &frmIstruzioni::optCom3_Click);
+    link(optCom4, &QAbstractButton::clicked, &frmIstruzioni::optCom4_Click);
+    link(optBakUp, &QAbstractButton::clicked, &frmIstruzioni::optBakUp_Click);
+    link(optUpgr, &QAbstractButton::clicked, &frmIstruzioni::optUpgr_Click);
+    // The port test (cmdCom), the transfer (cmdStart) and the serial event
+    // handler (MSComm1's OnComm) are attached here, through link(), by their cores.
+    // Key down of the Text1 array: seen by eventFilter() before the box handles the key.
+    m_text1_0->installEventFilter(this);
+    m_text1_6->installEventFilter(this);
+}
+
+void frmIstruzioni::unwireEvents()
+{
+    for (const QMetaObject::Connection &connection : std::as_const(m_connections))
+        disconnect(connection);
+    m_connections.clear();
+}
+
+void frmIstruzioni::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (m_form)
+        m_form->setGeometry(rect());
+}
+
+// ---- Handlers of the window ---------------------------------------------
+
+void frmIstruzioni::Form_Load()
+{
+    setWindowTitle(strTitle);
+    Text1(0)->setPlainText(strIstrCable);
+    cmdCom->setText(strPortTest);
+}
+
+void frmIstruzioni::Text1_KeyDown(int index, int keyCode, int shift)
+{
+    Q_UNUSED(index);
+    Q_UNUSED(shift);
+    if (keyCode != 0)
+        strFerma = kFerma;
+}
+
+bool frmIstruzioni::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && m_form) {
+        const int index = watched == m_text1_0 ? 0 : watched == m_text1_6 ? 6 : -1;
+        if (index >= 0) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const int keyCode = key->key() != 0 ? key->key() : int(key->nativeVirtualKey());
+            Text1_KeyDown(index, keyCode, shiftState(key->modifiers()));
+        }
+    }
+    return false; // never consumed: the box goes on to handle the key
+}
+
+// ---- Navigation -----------------------------------------------------------
+
+void frmIstruzioni::cmdOk_Click()
+{
+    // Mode capture, on every click at every step.
+    if (optBakUp->isChecked())
+        bytMode = 1;
+    if (optUpgr->isChecked())
+        bytMode = 2;
+
+    QTextEdit *instruction = Text1(0);
+    const QString step = instruction->toPlainText();
+    if (step == strIstrCable) {
+        // Cable step -> port-test step.
+        instruction->setPlainText(strIstrTest);
+        for (QWidget *diagram : {static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label4),
+                                 static_cast<QWidget *>(Label5), static_cast<QWidget *>(Image1),
+                                 static_cast<QWidget *>(Image2), static_cast<QWidget *>(Image3),
+                                 static_cast<QWidget *>(Image7), static_cast<QWidget *>(Image8)})
+            diagram->hide();
+        cmdOk->hide();
+        cmdCom->show();
+    } else if (!FraCom->isHidden()) {
+        // Manual-port step (a port has been chosen) -> power-off step.
+        FraCom->hide();
+        Image4->show();
+        instruction->setPlainText(strIstrPowerOff);
+    } else if (step == strIstrPowerOff) {
+        // Power-off step -> mode step.
+        instruction->setPlainText(strIstrMode);
+        Image4->hide();
+        fraMode->setTitle(strFramode);
+        fraMode->show();
+        cmdPrec->show();
+    } else if (step == strIstrMode) {
+        // Mode step -> start step.
+        fraMode->hide();
+        instruction->setPlainText(strIstrStart);
+        cmdStart->setText(optBakUp->isChecked() ? strStartBackUp : strStartUpgr);
+        cmdStart->show();
+        cmdOk->hide();
+        cmdPrec->hide();
+    }
+}
+
+void frmIstruzioni::cmdPrec_Click()
+{
+    QTextEdit *instruction = Text1(0);
+    const QString step = instruction->toPlainText();
+    if (step == strIstrMode) {
+        // Mode step -> power-off step; Next and Previous stay shown.
+        instruction->setPlainText(strIstrPowerOff);
+        Image4->show();
+        fraMode->hide();
+    } else if (step == strIstrPowerOff) {
+        // Power-off step -> port-test step; the status line stays shown, emptied.
+        instruction->setPlainText(strIstrTest);
+        Text1(6)->setPlainText(QString());
+        Image4->hide();
+        cmdCom->show();
+        cmdCom->setEnabled(true);
+        cmdPrec->hide();
+        cmdOk->hide();
+        FraCom->hide();
+    } else if (!FraCom->isHidden()) {
+        // Manual-port step -> port-test step, with no port option selected.
+        cmdPrec->hide();
+        cmdOk->hide();
+        FraCom->hide();
+        cmdCom->show();
+        cmdCom->setEnabled(true);
+        clearOptions({optCom1, optCom2, optCom3, optCom4});
+        Text1(6)->hide();
+    }
+}
+
+void frmIstruzioni::cmdAnnulla_Click()
+{
+    if (MSComm1->PortOpen())
+        strFerma = kFerma;
+    else
+        Unload();
+}
+
+void frmIstruzioni::optCom_Click(int port)
+{
+    intComPort = qint16(port);
+    cmdCom->hide();
+    cmdOk->show();
+    Text1(6)->setPlainText(strConnected + QString::number(port));
+}
+
+void frmIstruzioni::optCom1_Click()
+{
+    optCom_Click(1);
+}
+
+void frmIstruzioni::optCom2_Click()
+{
+    optCom_Click(2);
+}
+
+void frmIstruzioni::optCom3_Click()
+{
+    optCom_Click(3);
+}
+
+void frmIstruzioni::optCom4_Click()
+{
+    optCom_Click(4);
+}
+
+void frmIstruzioni::optBakUp_Click()
+{
+    bytMode = 1;
+}
+
+void frmIstruzioni::optUpgr_Click()
+{
+    bytMode = 2;
+}
+
+// ---- Closing ----------------------------------------------------------------
+
+void frmIstruzioni::reject()
+{
+    cmdAnnulla_Click();
+}
+
+void frmIstruzioni::closeEvent(QCloseEvent *event)
+{
+    if (!isLoaded()) {
+        event->accept();
+        return;
+    }
+    if (operationRunning()) {
+        requestClose();
+        event->ignore();
+        return;
+    }
+    cmdAnnulla_Click();
+    if (isLoaded())
+        event->ignore();
+    else
+        event->accept();
+}
+
+void frmIstruzioni::requestClose()
+{
+    m_closePending = true;
+    strFerma = kFerma;
+}
+
+void frmIstruzioni::finishPendingClose()
+{
+    if (!m_closePending)
+        return;
+    m_closePending = false;
+    // The close has been carried out: the stop request raised for it must not
+    // stop the next operation after the window is opened again.
+    strFerma.clear();
+    if (MSComm1->PortOpen()) {
+        try {
+            MSComm1->setPortOpen(false);
+        } catch (const RunTimeError &) {
+            // The window goes away regardless; the port control is reset on its next open.
+        }
+    }
+    Unload();
+}
+
+frmIstruzioni::OperationScope::OperationScope(frmIstruzioni &window) : m_window(window)
+{
+    ++m_window.m_operations;
+}
+
+frmIstruzioni::OperationScope::~OperationScope()
+{
+    if (--m_window.m_operations == 0)
+        m_window.finishPendingClose();
 }

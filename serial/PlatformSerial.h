@@ -1,0 +1,39 @@
+#pragma once
+// The few operations QSerialPort does not offer, one implementation file per
+// platform (PlatformSerial_unix.cpp, PlatformSerial_win.cpp). `handle` is the
+// port's QSerialPort::handle(): a descriptor on Unix, a HANDLE on Windows.
+
+#include <QString>
+#include <QtGlobal>
+
+namespace PlatformSerial {
+
+/// Discards whatever the OS has received and not yet delivered.
+void flushReceive(qintptr handle);
+
+/// Blocks until every byte handed to the OS has left the line.
+void drainTransmit(qintptr handle);
+
+/// Asks the driver for low-latency delivery of received bytes (Linux
+/// ASYNC_LOW_LATENCY); silently does nothing where the driver refuses.
+void requestLowLatency(qintptr handle);
+
+/// Bytes received by the OS and not yet read, or -1 when unknown.
+int osBytesWaiting(qintptr handle);
+
+/// True when the device behind an open handle has gone (hang-up, error or
+/// invalid descriptor), as opposed to a passing read or write failure.
+bool deviceGone(qintptr handle);
+
+/// False when `device` exists but cannot be a serial port (a regular file,
+/// a directory); true otherwise.
+bool couldBeSerialDevice(const QString &device);
+
+/// Why an existing device refused to open with a "permission" failure.
+enum class Refusal {
+    PermissionDenied, ///< this user may not open the device at all
+    InUse,            ///< another program (or another control) holds it
+};
+Refusal classifyRefusal(const QString &device);
+
+} // namespace PlatformSerial

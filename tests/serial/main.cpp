@@ -1,0 +1,57 @@
+// The serial area's suites share one executable. Test function names on the
+// command line select the suites that have them; without names all run.
+#include <QCoreApplication>
+#include <QMetaMethod>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+void addPureSuites(std::vector<std::unique_ptr<QObject>> &suites);
+void addPortTestSuites(std::vector<std::unique_ptr<QObject>> &suites);
+void addDeviceSuites(std::vector<std::unique_ptr<QObject>> &suites);
+
+namespace {
+
+bool hasFunction(const QObject &suite, const QByteArray &name)
+{
+    const QMetaObject *meta = suite.metaObject();
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        if (meta->method(i).name() == name)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    std::vector<std::unique_ptr<QObject>> suites;
+    addPureSuites(suites);
+    addPortTestSuites(suites);
+    addDeviceSuites(suites);
+
+    QList<QByteArray> names;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-')
+            names << QByteArray(argv[i]).split(':').first();
+    }
+    const auto selected = [&names](const QObject &suite) {
+        for (const QByteArray &name : names) {
+            if (hasFunction(suite, name))
+                return true;
+        }
+        return false;
+    };
+    bool anySelected = false;
+    for (const auto &suite : suites)
+        anySelected = anySelected || selected(*suite);
+
+    int failed = 0;
+    for (const auto &suite : suites) {
+        if (!anySelected || selected(*suite))
+            failed += QTest::qExec(suite.get(), argc, argv);
+    }
+    return failed;
+}

@@ -1,0 +1,472 @@
+// The real control and the real pump, over pseudo-terminals whose far end
+// the test owns.
+#include "CommEvents.h"
+#include "EventPump.h"
+#include "MSComm.h"
+#include "PtyPeer.h"
+#include "RunTimeError.h"
+#include "SerialFakes.h"
+#include "Testfile.h"
+#include "Variabili.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+#include <QTest>
+#include <memory>
+#include <vector>
+#include <QTimer>
+#include <functional>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Clock = EventPump::Clock;
+
+namespace {
+
+// Probe waits short enough for a quick suite, long enough for a busy machine.
+const ProbeTiming kFastTiming{150ms, 0.02};
+
+void mapPorts(const QStringList &devices)
+{
+    const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
+    for (int i = 0; i < 4; ++i)
+        qputenv(names[i], QFile::encodeName(devices.value(i)));
+}
+
+// Runs the pump until `done` holds (at most a few seconds of passes).
+bool pumpUntil(const std::function<bool()> &done, int maxPasses = 2000)
+{
+    for (int i = 0; i < maxPasses; ++i) {
+        if (done())
+            return true;
+        EventPump::instance().DoEvents();
+    }
+    return done();
+}
+
+// Waits for the peer without running any event of this program.
+bool peerReceives(const PtyPeer &peer, qsizetype size)
+{
+    for (int i = 0; i < 2000 && peer.received().size() < size; ++i)
+        ::usleep(5000);
+    return peer.received().size() == size;
+}
+
+int errorNumber(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const RunTimeError &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+QString status(int port, int setting)
+{
+    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
+}
+
+class ScriptedCounters : public LineCounterSource
+{
+public:
+    explicit ScriptedCounters(LineCounters *counters) : m_counters(counters) {}
+    std::optional<LineCounters> read(qintptr) override { return *m_counters; }
+
+private:
+    LineCounters *m_counters;
+};
+
+class RecordingEventView : public CommEventView
+{
+public:
+    bool visible = false;
+    QStringList texts;
+    int shown = 0;
+    bool progressBarVisible() const override { return visible; }
+    void showErrorBox() override { ++shown; }
+    void setErrorText(const QString &text) override { texts << text; }
+};
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class TestEventPump : public QObject
+{
+    Q_OBJECT
+private slots:
+    void passRunsPendingEventsEvenWhenLate();
+    void passWaitsUntilItsDeadline_data();
+    void passWaitsUntilItsDeadline();
+    void timersRunWithoutEndingThePass();
+    void inputEndsThePass();
+};
+
+void TestEventPump::passRunsPendingEventsEvenWhenLate()
+{
+    bool ran = false;
+    QMetaObject::invokeMethod(qApp, [&ran] { ran = true; }, Qt::QueuedConnection);
+    EventPump::instance().DoEventsUntil(Clock::now() - 1s);
+    QVERIFY(ran);
+}
+
+void TestEventPump::passWaitsUntilItsDeadline_data()
+{
+    QTest::addColumn<int>("micros");
+    QTest::newRow("150 us") << 150;
+    QTest::newRow("900 us") << 900;
+    QTest::newRow("3.5 ms") << 3500;
+}
+
+void TestEventPump::passWaitsUntilItsDeadline()
+{
+    QFETCH(int, micros);
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(micros);
+    EventPump::instance().DoEventsUntil(deadline);
+    QVERIFY(Clock::now() >= deadline); // nothing happened: no early return
+}
+
+void TestEventPump::timersRunWithoutEndingThePass()
+{
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(1);
+    connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    timer.start();
+    const Clock::time_point deadline = Clock::now() + 40ms;
+    EventPump::instance().DoEventsUntil(deadline);
+    QVERIFY(Clock::now() >= deadline);
+    QVERIFY(ticks > 1); // window events kept running during the wait
+}
+
+void TestEventPump::inputEndsThePass()
+{
+    QObject target;
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::KeyPress));
+    const Clock::time_point deadline = Clock::now() + 60s;
+    EventPump::instance().DoEventsUntil(deadline);
+    QVERIFY(Clock::now() < deadline);
+}
+
+class TestDevices : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { Testfile::LoadEnglish(); }
+    void init()
+    {
+        Variabili::strFerma.clear();
+        Variabili::intComPort = 0;
+    }
+    void cleanup() { mapPorts({"", "", "", ""}); }
+
+    void serialInputEndsThePass();
+    void foundAt9600OnCom2();
+    void staleBytesAreNotCounted();
+    void settingsChangeAndCloseDrainOutput();
+    void peerGoneReleasesDevice();
+    void peerGoneDuringPortTest();
+    void portHeldByAnotherControl();
+    void absentPorts();
+    void operationsNeedAnOpenPort();
+    void permissionDenied();
+    void lineErrorsFromCounters();
+};
+
+void TestDevices::serialInputEndsThePass()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    comm.setPortOpen(true);
+    QVERIFY(peer.send("x"));
+    const Clock::time_point deadline = Clock::now() + 60s;
+    EventPump::instance().DoEventsUntil(deadline);
+    QVERIFY(Clock::now() < deadline);
+    QCOMPARE(comm.Input(), QByteArray("x"));
+    comm.setPortOpen(false);
+}
+
+void TestDevices::foundAt9600OnCom2()
+{
+    PtyPeer com1, com2;
+    QVERIFY(com1.isValid() && com2.isValid());
+    com2.answerProbesAt(9600);
+    mapPorts({com1.slavePath(), com2.slavePath(), "", ""});
+
+    MSComm comm;
+    RecordingView view;
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
+    QCOMPARE(Variabili::intComPort, qint16(2));
+
+    QStringList expected;
+    for (int s = 0; s < kProbeSettingCount; ++s)
+        expected << status(1, s);
+    for (int s = 0; s <= 6; ++s)
+        expected << status(2, s);
+    expected << Variabili::strConnected + QStringLiteral("2");
+    QCOMPARE(view.statusTexts(), expected);
+    QVERIFY(!comm.PortOpen());
+    QTRY_COMPARE(com1.received(), QByteArray(8, '\x02')); // one probe per setting, nothing else
+    QCOMPARE(com2.received(), QByteArray(7, '\x02'));
+    QCOMPARE(PtyPeer::openDescriptorsOn(com2.slavePath()), 0);
+}
+
+void TestDevices::staleBytesAreNotCounted()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    QVERIFY(peer.send("stale bytes before open"));
+
+    MSComm comm;
+    comm.setSettings(QStringLiteral("9600,N,8,1"));
+    comm.setPortOpen(true);
+    QCOMPARE(comm.InBufferCount(), 0);
+
+    QVERIFY(peer.send("fresh"));
+    QVERIFY(pumpUntil([&] { return comm.InBufferCount() >= 5; }));
+    QCOMPARE(comm.Input(), QByteArray("fresh"));
+    QCOMPARE(comm.Input(), QByteArray());
+
+    // An answer that came at one setting is not counted at the next one.
+    QVERIFY(peer.send("late answer"));
+    ::usleep(20000);
+    comm.setPortOpen(false);
+    comm.setSettings(QStringLiteral("19200,N,8,1"));
+    comm.setPortOpen(true);
+    QCOMPARE(comm.InBufferCount(), 0);
+    comm.setPortOpen(false);
+}
+
+void TestDevices::settingsChangeAndCloseDrainOutput()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    comm.setPortOpen(true);
+
+    // More than the pseudo-terminal holds: the rest waits inside the control.
+    // Every byte must leave before the change (and before the close), without
+    // any event running.
+    const QByteArray data = pattern(512 * 1024);
+    peer.setPaused(true);
+    comm.setOutput(data);
+    peer.setPaused(false);
+    comm.setSettings(QStringLiteral("2400,N,8,1"));
+    QCOMPARE(comm.Settings(), QStringLiteral("2400,N,8,1"));
+    QVERIFY(peerReceives(peer, data.size()));
+
+    peer.setPaused(true);
+    comm.setOutput(data);
+    peer.setPaused(false);
+    comm.setPortOpen(false);
+    QVERIFY(peerReceives(peer, 2 * data.size()));
+    QVERIFY(peer.received() == data + data);
+}
+
+void TestDevices::peerGoneReleasesDevice()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    const QString slave = peer.slavePath();
+    mapPorts({slave, "", "", ""});
+    MSComm comm;
+    QList<qint16> events;
+    connect(&comm, &CommControl::OnComm, this, [&] { events << comm.CommEvent(); });
+    comm.setPortOpen(true);
+    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 1);
+
+    peer.hangUp();
+    QVERIFY(pumpUntil([&] { return !events.isEmpty(); }));
+    for (int i = 0; i < 100; ++i)
+        EventPump::instance().DoEvents();
+    QCOMPARE(events, QList<qint16>{CommEvents::comEventDeviceLost}); // once, not a storm
+    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 0);                  // released at once
+    QVERIFY(comm.PortOpen()); // until the owner closes it
+    QVERIFY(comm.deviceLost());
+
+    QCOMPARE(errorNumber([&] { comm.InBufferCount(); }), kErrDeviceLost);
+    QCOMPARE(errorNumber([&] { comm.Input(); }), kErrDeviceLost);
+    QCOMPARE(errorNumber([&] { comm.setOutput("\x05"); }), kErrDeviceLost);
+    QCOMPARE(errorNumber([&] { comm.setPortOpen(false); }), 0);
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(errorNumber([&] { comm.setPortOpen(false); }), 0);
+}
+
+void TestDevices::peerGoneDuringPortTest()
+{
+    PtyPeer com1, com2;
+    QVERIFY(com1.isValid() && com2.isValid());
+    com1.hangUpOnFirstProbe();
+    com2.answerProbesAt(1200);
+    mapPorts({com1.slavePath(), com2.slavePath(), "", ""});
+
+    MSComm comm;
+    int lost = 0;
+    connect(&comm, &CommControl::OnComm, this, [&] { lost += comm.CommEvent() == CommEvents::comEventDeviceLost; });
+    RecordingView view;
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
+    QCOMPARE(Variabili::intComPort, qint16(2));
+    QCOMPARE(view.unavailable, QStringList{"1 Other"});
+    QVERIFY(lost <= 1);
+    QCOMPARE(PtyPeer::openDescriptorsOn(com1.slavePath()), 0);
+    QCOMPARE(com1.probesSeen(), 1);
+}
+
+void TestDevices::portHeldByAnotherControl()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm holder, comm;
+    holder.setPortOpen(true);
+    try {
+        comm.setPortOpen(true);
+        QFAIL("opened a port held by another control");
+    } catch (const RunTimeError &e) {
+        QCOMPARE(e.number(), kErrPortAlreadyOpen);
+        QVERIFY2(e.description().contains(peer.slavePath()), qPrintable(e.description()));
+        QVERIFY(e.description().contains(QLatin1String("COM1")));
+    }
+    QVERIFY(!comm.PortOpen());
+    holder.setPortOpen(false);
+    comm.setPortOpen(true);
+    QVERIFY(comm.PortOpen());
+    comm.setPortOpen(false);
+}
+
+void TestDevices::absentPorts()
+{
+    QTemporaryFile plain;
+    QVERIFY(plain.open());
+    mapPorts({"", "/nonexistent/k410-tty", plain.fileName(), ""});
+    MSComm comm;
+    try {
+        comm.setPortOpen(true);
+        QFAIL("opened a port without a device");
+    } catch (const RunTimeError &e) {
+        QCOMPARE(e.number(), kErrInvalidPortNumber);
+        QVERIFY(e.description().contains(QLatin1String("COM1")));
+    }
+    comm.setCommPort(2);
+    try {
+        comm.setPortOpen(true);
+        QFAIL("opened a missing device");
+    } catch (const RunTimeError &e) {
+        QCOMPARE(e.number(), kErrInvalidPortNumber);
+        QVERIFY2(e.description().contains(QLatin1String("/nonexistent/k410-tty")), qPrintable(e.description()));
+    }
+    comm.setCommPort(3);
+    QCOMPARE(errorNumber([&] { comm.setPortOpen(true); }), kErrInvalidPortNumber); // not a terminal
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(errorNumber([&] { comm.setCommPort(0); }), kErrInvalidPortNumber);
+    QCOMPARE(errorNumber([&] { comm.setCommPort(5); }), kErrInvalidPortNumber);
+    QCOMPARE(comm.CommPort(), qint16(3));
+}
+
+void TestDevices::operationsNeedAnOpenPort()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    QCOMPARE(errorNumber([&] { comm.setOutput("\x02"); }), kErrPortNotOpen);
+    QCOMPARE(errorNumber([&] { comm.Input(); }), kErrPortNotOpen);
+    QCOMPARE(errorNumber([&] { comm.InBufferCount(); }), kErrPortNotOpen);
+    QCOMPARE(errorNumber([&] { comm.setPortOpen(false); }), 0);
+
+    comm.setPortOpen(true);
+    QCOMPARE(errorNumber([&] { comm.setCommPort(2); }), kErrPortAlreadyOpen);
+    QCOMPARE(comm.CommPort(), qint16(1));
+    QCOMPARE(errorNumber([&] { comm.setPortOpen(true); }), kErrPortAlreadyOpen);
+    QVERIFY(comm.PortOpen());
+    QCOMPARE(errorNumber([&] { comm.setSettings(QStringLiteral("9600,Q,8,1")); }), 380);
+    QCOMPARE(comm.Settings(), QStringLiteral("19200,N,8,1"));
+    comm.setPortOpen(false);
+}
+
+void TestDevices::permissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may open any device");
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    QVERIFY(QFile::setPermissions(peer.slavePath(), QFileDevice::Permissions()));
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    try {
+        comm.setPortOpen(true);
+        QFAIL("opened a device the user may not open");
+    } catch (const RunTimeError &e) {
+        QCOMPARE(e.number(), kErrPermissionDenied);
+        QVERIFY(e.description().contains(peer.slavePath()));
+    }
+}
+
+void TestDevices::lineErrorsFromCounters()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    mapPorts({peer.slavePath(), "", "", ""});
+    LineCounters counters;
+    counters.frame = 12; // counted before this open: not an event
+    MSComm comm;
+    comm.setLineCounterSource(std::make_unique<ScriptedCounters>(&counters));
+    QList<qint16> codes;
+    RecordingEventView view;
+    connect(&comm, &CommControl::OnComm, this, [&] {
+        codes << comm.CommEvent();
+        MSComm1_OnComm(comm, view);
+    });
+    comm.setPortOpen(true);
+
+    counters.cts += 1;
+    QVERIFY(pumpUntil([&] { return !codes.isEmpty(); }));
+    QCOMPARE(codes, QList<qint16>{CommEvents::comEvCTS});
+
+    // No transfer running: a framing error shows nothing. Property reads
+    // never raise the event; the pump does.
+    counters.frame += 1;
+    for (int i = 0; i < 50; ++i)
+        comm.InBufferCount();
+    QCOMPARE(codes.size(), 1);
+    QVERIFY(pumpUntil([&] { return codes.size() == 2; }));
+    QCOMPARE(codes.last(), CommEvents::comEventFrame);
+    QCOMPARE(view.shown, 0);
+    QCOMPARE(Variabili::strFerma, QString());
+
+    // Transfer running: shown, and the stop request raised.
+    view.visible = true;
+    counters.parity += 2;
+    counters.brk += 1;
+    QVERIFY(pumpUntil([&] { return codes.size() == 4; }));
+    QCOMPARE(codes.mid(2), (QList<qint16>{CommEvents::comEventBreak, CommEvents::comEventRxParity}));
+    QCOMPARE(view.texts, (QStringList{"Break error", "Parity Error"}));
+    QCOMPARE(Variabili::strFerma, QStringLiteral("ferma"));
+
+    // Line-state changes never stop a transfer.
+    Variabili::strFerma.clear();
+    counters.dsr += 1;
+    QVERIFY(pumpUntil([&] { return codes.size() == 5; }));
+    QCOMPARE(view.texts.size(), 2);
+    QCOMPARE(Variabili::strFerma, QString());
+    comm.setPortOpen(false);
+}
+
+void addDeviceSuites(std::vector<std::unique_ptr<QObject>> &suites)
+{
+    suites.push_back(std::make_unique<TestEventPump>());
+    suites.push_back(std::make_unique<TestDevices>());
+}
+
+#include "tst_pty.moc"

@@ -1,0 +1,211 @@
+#include "Fakes.h"
+
+#include "RunTimeError.h"
+#include "Variabili.h"
+
+namespace {
+constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15;
+}
+
+QByteArray testRecord(const QByteArray &data13)
+{
+    int sum = 0, x = 0;
+    for (int i = 0; i < 13; ++i) {
+        sum += quint8(data13[i]);
+        x ^= quint8(data13[i]);
+    }
+    return data13.left(13) + char(sum / 256) + char(sum % 256) + char(x);
+}
+
+QByteArray testEndRecord(char filler)
+{
+    return QByteArray(13, filler) + QByteArray(3, '\xFF');
+}
+
+QByteArray testImage(int records, const QByteArray &trailer)
+{
+    QByteArray image;
+    for (int i = 0; i < records; ++i) {
+        QByteArray data(13, 0);
+        for (int j = 0; j < 13; ++j)
+            data[j] = char((i * 37 + j * 11 + 3) * (i % 5 == 4 ? 7 : 1));
+        image += testRecord(data);
+    }
+    return image + testEndRecord() + trailer;
+}
+
+// ---------------------------------------------------------------- unit
+
+void ScriptedUnit::receive(const QByteArray &bytes)
+{
+    for (char b : bytes)
+        onByte(b);
+}
+
+QByteArray ScriptedUnit::blockAt(int index) const
+{
+    return firmware.mid(index * 16, 16);
+}
+
+void ScriptedUnit::queueBlock(bool withLead)
+{
+    QByteArray block = blockAt(m_block);
+    if (m_block == corruptBlockOnce) {
+        block[14] = char(block[14] ^ 0x01);
+        corruptBlockOnce = -1;
+    }
+    m_out.append(withLead ? firstBlockLead + block : block);
+    ++blocksSent;
+    if (m_block == blockCount() - 1) { // the end record: not answered, the trailer follows
+        state = State::AwaitBackupAck;
+        if (sendTrailer)
+            m_out.append(firmware.right(4));
+    }
+}
+
+void ScriptedUnit::onByte(char b)
+{
+    switch (state) {
+    case State::Idle:
+    case State::Linked:
+    case State::Done:
+        if (b == kEnq) {
+            if (ignoredLinkRequests > 0) {
+                --ignoredLinkRequests;
+                return;
+            }
+            m_out.append(doubleAckLinks-- > 0 ? QByteArray("\x06\x06") : QByteArray(1, kAck));
+            state = State::Linked;
+        } else if (state == State::Linked && b == 'A' && answerRead) {
+            if (ackEnqTogether)
+                m_out.append(QByteArray("\x06\x05"));
+            else
+                m_out << QByteArray(1, kAck) << QByteArray(1, kEnq);
+            state = State::AwaitGo;
+        } else if (state == State::Linked && b == 'B' && answerErase) {
+            firmware.clear();
+            m_written.clear();
+            m_recordIndex = 0;
+            m_out << QByteArray() << QByteArray() << QByteArray(1, kAck); // erasing takes a while
+            state = State::Receiving;
+        }
+        break;
+    case State::AwaitGo:
+        if (b == kAck) {
+            m_block = 0;
+            state = State::Sending;
+            queueBlock(true);
+        }
+        break;
+    case State::Sending:
+        if (b == kAck)
+            ++m_block;
+        if (b == kAck || b == kNak)
+            queueBlock(false);
+        break;
+    case State::AwaitBackupAck:
+        if (b == kAck)
+            state = State::Idle;
+        break;
+    case State::Receiving: {
+        m_rx += b;
+        if (m_rx.size() < 16)
+            break;
+        const QByteArray record = std::exchange(m_rx, {});
+        if (record.endsWith("\xFF\xFF\xFF")) {
+            m_written += record;
+            m_out.append(QByteArray(1, kAck));
+            state = State::AwaitTrailer;
+        } else if (testRecord(record) != record || rejectRecordOnce.remove(m_recordIndex)) {
+            m_out.append(QByteArray(1, kNak));
+        } else {
+            m_written += record;
+            ++m_recordIndex;
+            ++recordsAccepted;
+            m_out.append(QByteArray(1, kAck));
+        }
+        break;
+    }
+    case State::AwaitTrailer:
+        m_rx += b;
+        if (m_rx.size() < 4 || !answerTrailer)
+            break;
+        if (!strayTrailerAnswer.isEmpty())
+            m_out.append(strayTrailerAnswer);
+        if (nakTrailers > 0) {
+            --nakTrailers;
+            ++restarts;
+            m_out.append(QByteArray(1, kNak));
+            state = State::Idle;
+        } else {
+            firmware = m_written + m_rx;
+            m_out.append(QByteArray(1, kAck));
+            state = State::Done;
+        }
+        m_rx.clear();
+        break;
+    }
+}
+
+QByteArray ScriptedUnit::nextDelivery()
+{
+    return m_out.isEmpty() ? QByteArray() : m_out.takeFirst();
+}
+
+// ---------------------------------------------------------------- port
+
+void FakePort::requireOpen() const
+{
+    if (!m_open)
+        throw RunTimeError(8018, QStringLiteral("Operation valid only when the port is open"));
+}
+
+void FakePort::setPortOpen(bool open)
+{
+    if (open && m_open)
+        throw RunTimeError(8005, QStringLiteral("Port already open"));
+    if (open && failOpen)
+        throw RunTimeError(8005, QStringLiteral("COM%1 is held by another program").arg(m_port));
+    m_open = open;
+    m_in.clear();
+    opens += open ? 1 : 0;
+}
+
+void FakePort::setOutput(const QByteArray &bytes)
+{
+    requireOpen();
+    writes.append(bytes);
+    writeTimes.append(clock ? *clock : Clock::time_point());
+    if (unit)
+        unit->receive(bytes);
+}
+
+// ---------------------------------------------------------------- pump
+
+bool FakePump::pass()
+{
+    ++passes;
+    if (onPass)
+        onPass();
+    if (passes > budget && !budgetExceeded) {
+        budgetExceeded = true;
+        Variabili::strFerma = Variabili::kFerma;
+    }
+    const QByteArray delivery = m_unit.nextDelivery();
+    if (!delivery.isEmpty() && m_port.PortOpen())
+        m_port.deliver(delivery);
+    return !delivery.isEmpty();
+}
+
+// ---------------------------------------------------------------- window
+
+void FakeDialog::show(const QString &kind)
+{
+    shown.append({kind, DialogTitle, Filter, FileName});
+    if (onShow)
+        onShow();
+    const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+    if (answer.isNull())
+        throw RunTimeError(kErrCancelSelected, QStringLiteral("Cancel was selected"));
+    FileName = answer;
+}

@@ -1,0 +1,469 @@
+// The Start button's procedure end to end, against a scripted port and unit:
+// the bytes on the wire, the files on disk, the window's texts and controls,
+// and which of the three endings is reached.
+
+#include "Fakes.h"
+#include "ImageFile.h"
+#include "RunTimeError.h"
+#include "StartProcedure.h"
+#include "Testfile.h"
+#include "Variabili.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Variabili;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Rig
+{
+    ScriptedUnit unit;
+    FakePort port;
+    FakePump pump{port, unit};
+    FakeView view;
+
+    Rig()
+    {
+        port.unit = &unit;
+        port.clock = &pump.now;
+    }
+    void run()
+    {
+        StartProcedure procedure(port, pump, view);
+        procedure.setClock([this] { return pump.now; });
+        procedure.run();
+    }
+    QByteArray wire() const { return port.writes.join(); }
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+/// The records of `image` up to its end record, then its trailer: what the
+/// host sends after "B".
+QByteArray download(const QByteArray &image)
+{
+    const qsizetype end = image.size() - 4;
+    return image.left(end) + image.mid(end);
+}
+
+enum Phase { LinkPhase, ReadPhase, UploadPhase, OversizedFirstBlock, BackupClosingPhase, ErasePhase, DownloadPhase, ClosingPhase };
+
+} // namespace
+
+class TestProcedure : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_save, m_image;
+
+    QString writeImage(const QByteArray &bytes)
+    {
+        QFile f(m_image);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        return m_image;
+    }
+    QString backupText() const { return strBackUpActive + "     (" + m_save + ")"; }
+    QString upgradeText() const { return strUpgrActive + "     (" + m_image + ")"; }
+
+    void checkNormalEnding(const Rig &r, const QString &status)
+    {
+        QVERIFY(!r.pump.budgetExceeded);
+        QCOMPARE(r.view.status, status);
+        QVERIFY(!r.port.PortOpen());
+        QVERIFY(!r.view.barVisible);
+        QCOMPARE(r.view.value, 0.0f);
+        QVERIFY(!r.view.captionVisible);
+        QVERIFY(!r.view.pictures);
+        QCOMPARE(bytMode, quint8(0));
+        QVERIFY(strFerma.isEmpty());
+        QVERIFY(!r.view.startVisible);
+        QVERIFY(!r.view.startEnabled);
+        QVERIFY(!r.view.navigation && !r.view.modeFrame);
+        QVERIFY(!r.view.errorVisible);
+    }
+
+    void checkErrorEnding(const Rig &r)
+    {
+        QCOMPARE(r.view.instruction, strIstrMode);
+        QVERIFY(r.view.navigation && r.view.modeFrame && r.view.optionsCleared);
+        QVERIFY(r.view.startEnabled && !r.view.startVisible);
+        QVERIFY(!r.view.pictures);
+        QVERIFY(!r.port.PortOpen());
+        QVERIFY(r.view.errorVisible);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_save = m_dir.filePath(QStringLiteral("unit.bak"));
+        m_image = m_dir.filePath(QStringLiteral("new.bio"));
+    }
+
+    void init()
+    {
+        Testfile::LoadEnglish();
+        strFerma.clear();
+        bytMode = 1;
+        intComPort = 2;
+        ImageFile::BackupWriter::setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
+        QFile::remove(m_save);
+        QFile::remove(m_image);
+    }
+
+    void backupAndUpgrade()
+    {
+        Rig r;
+        const QByteArray firmware = testImage(55, "OLD!");
+        const QByteArray image = testImage(60, "NEW!");
+        r.unit.firmware = firmware;
+        r.unit.ignoredLinkRequests = 3; // switched on a little after the first request
+        r.view.dialog.FileName = QStringLiteral("previous.bio");
+        r.view.dialog.answers = {m_save, writeImage(image)};
+        FakeView atOpen;
+        bool portOpenAtOpen = false;
+        r.view.dialog.onShow = [&] { atOpen = r.view; portOpenAtOpen = r.port.PortOpen(); };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(readFile(ImageFile::BackupWriter::workingFilePath()), firmware);
+        QCOMPARE(r.unit.firmware, image);
+        QCOMPARE(r.wire(), QByteArray(4, 0x05) + "A" + QByteArray(55 + 2, 0x06) + "\x05" "B" + download(image));
+        QCOMPARE(r.port.Settings(), QStringLiteral("19200,N,8,1"));
+        QCOMPARE(r.port.CommPort(), qint16(2));
+        QCOMPARE(r.port.opens, 1);
+        QCOMPARE(r.view.statuses, (QStringList{strLinking, backupText(), strBiosSaved, strLinking, strErasing, upgradeText(), strUpgrDone}));
+        QCOMPARE(r.view.instruction, strIstrPowerOn);
+        QVERIFY(r.view.statusPlaced);
+        QCOMPARE(r.view.steps, 56 + 61);
+        QCOMPARE(r.view.caption, QStringLiteral("803 byte 1%")); // 61 steps: just above 1%
+
+        QCOMPARE(r.view.dialog.shown.size(), 2);
+        const FakeDialog::Shown save = r.view.dialog.shown[0], open = r.view.dialog.shown[1];
+        QCOMPARE(save.kind + save.title + "|" + save.fileName, "save" + strSaveTitle + "|previous.bio");
+        QCOMPARE(save.filter, QStringLiteral("File bak (*.bak)|*.bak|File bio (*.bio)|*.bio"));
+        QCOMPARE(open.kind + open.title + "|" + open.fileName, "open" + strOpenTitle + "|");
+        QCOMPARE(open.filter, QStringLiteral("File bio (*.bio)|*.bio|File bak (*.bak)|*.bak"));
+
+        // At the open dialog (B7 done): "Bios saved", display reset, port still open.
+        QCOMPARE(atOpen.status, strBiosSaved);
+        QVERIFY(!atOpen.barVisible && !atOpen.captionVisible);
+        QCOMPARE(atOpen.value, 0.0f);
+        QCOMPARE(atOpen.caption, QStringLiteral("0%"));
+        QVERIFY(portOpenAtOpen && atOpen.pictures);
+        QCOMPARE(strEnq + strAck + strNak, QByteArray("\x05\x06\x15"));
+    }
+
+    void upgradeAlone_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::newRow("60 records") << 60;
+        QTest::newRow("20-byte image") << 0;
+    }
+
+    void upgradeAlone()
+    {
+        QFETCH(int, records);
+        Rig r;
+        bytMode = 2;
+        r.unit.firmware = testImage(5, "OLD!");
+        const QByteArray image = testImage(records, "TRLR");
+        r.view.dialog.answers = {writeImage(image)};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(r.unit.firmware, image);
+        QCOMPARE(r.wire(), "\x05" "B" + download(image));
+        QCOMPARE(r.view.dialog.shown.size(), 1);
+        QCOMPARE(r.view.dialog.shown[0].kind, QStringLiteral("open"));
+        QCOMPARE(r.view.statuses, (QStringList{strLinking, strErasing, upgradeText(), strUpgrDone}));
+        QCOMPARE(r.view.steps, records + 1);
+    }
+
+    void damagedImage_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("Upgrade") << 2;
+        QTest::newRow("Backup + Upgrade") << 1;
+    }
+
+    // Nothing of the upgrade is sent; a backup made before is saved.
+    void damagedImage()
+    {
+        QFETCH(int, mode);
+        Rig r;
+        bytMode = quint8(mode);
+        const QByteArray firmware = testImage(4);
+        r.unit.firmware = firmware;
+        QByteArray image = testImage(6);
+        image[3 * 16 + 2] = char(image[3 * 16 + 2] + 1);
+        r.view.dialog.answers = {m_save, writeImage(image)};
+        if (mode == 2)
+            r.view.dialog.answers.removeFirst();
+        r.run();
+        QCOMPARE(r.view.status, strFileDamaged);
+        QCOMPARE(bytMode, quint8(mode));
+        QVERIFY(!r.port.PortOpen() && !r.view.pictures && !r.view.captionVisible && !r.view.navigation);
+        QVERIFY(!r.view.startVisible && !r.view.startEnabled);
+        QCOMPARE(r.unit.firmware, firmware);
+        QVERIFY(!r.wire().contains('B'));
+        if (mode == 2)
+            QVERIFY(r.port.writes.isEmpty());
+        else
+            QCOMPARE(readFile(m_save), firmware);
+    }
+
+    void errorEndings_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("answers"); // "SAVE", "IMAGE", a name, or null = cancel
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<bool>("failOpen");
+        QTest::addColumn<QString>("fragment");
+        QTest::addColumn<bool>("nothingSent");
+        const QByteArray good = testImage(3);
+        QTest::newRow("port held") << 2 << QStringList{"IMAGE"} << good << true << "COM2" << true;
+        QTest::newRow("save cancelled") << 1 << QStringList{QString()} << good << false << "Cancel was selected" << true;
+        QTest::newRow("open cancelled") << 2 << QStringList{QString()} << good << false << "Cancel was selected" << true;
+        QTest::newRow("open cancelled after backup") << 1 << QStringList{"SAVE", QString()} << good << false << "Cancel was selected" << false;
+        QTest::newRow("empty image") << 2 << QStringList{"IMAGE"} << QByteArray() << false << "new.bio" << true;
+        QTest::newRow("image without end record") << 2 << QStringList{"IMAGE"} << good.left(40) << false << "new.bio" << true;
+        QTest::newRow("trailer of 2 bytes") << 2 << QStringList{"IMAGE"} << good.chopped(2) << false << "new.bio" << true;
+        QTest::newRow("no such image") << 2 << QStringList{"/no/such/file.bio"} << good << false << "file.bio" << true;
+        QTest::newRow("empty image name") << 2 << QStringList{""} << good << false << "no file name" << true;
+        QTest::newRow("unwritable save path") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "unit.bak" << false;
+    }
+
+    // Back to the mode step, the description in the error box, the unit never erased.
+    void errorEndings()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, answers);
+        QFETCH(QByteArray, image);
+        QFETCH(bool, failOpen);
+        QFETCH(QString, fragment);
+        QFETCH(bool, nothingSent);
+        Rig r;
+        bytMode = quint8(mode);
+        const QByteArray firmware = testImage(4);
+        r.unit.firmware = firmware;
+        r.port.failOpen = failOpen;
+        writeImage(image);
+        for (QString &a : answers)
+            a = a == "SAVE" ? m_save : a == "IMAGE" ? m_image : a;
+        r.view.dialog.answers = answers;
+        r.view.status = QStringLiteral("before");
+        r.run();
+        checkErrorEnding(r);
+        QVERIFY2(r.view.error.contains(fragment), qPrintable(r.view.error));
+        QCOMPARE(bytMode, quint8(mode));
+        QCOMPARE(r.unit.firmware, firmware);
+        QVERIFY(!r.wire().contains('B'));
+        QCOMPARE(r.port.writes.isEmpty(), nothingSent);
+        QVERIFY(!r.view.statuses.contains(strBiosSaved) || QFile::exists(m_save));
+        QVERIFY(!r.view.statuses.contains(strUpgrDone));
+    }
+
+    // Records the unit refuses are sent again and do not count again.
+    void recordRejected()
+    {
+        Rig r;
+        bytMode = 2;
+        const QByteArray image = testImage(8);
+        r.unit.firmware = testImage(1);
+        r.unit.rejectRecordOnce = {2, 5};
+        r.view.dialog.answers = {writeImage(image)};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(r.unit.firmware, image);
+        const auto rec = [&](int i) { return image.mid(16 * i, 16); };
+        QCOMPARE(r.wire(), "\x05" "B" + rec(0) + rec(1) + rec(2) + rec(2) + rec(3) + rec(4) + rec(5) + rec(5)
+                               + image.mid(16 * 6));
+        QCOMPARE(r.view.statuses, (QStringList{strLinking, strErasing, upgradeText(), strFileDamaged, strUpgrDone}));
+        QCOMPARE(r.view.steps, 9);
+    }
+
+    void corruptBackupBlock_data()
+    {
+        QTest::addColumn<int>("block");
+        QTest::newRow("first block (17 bytes)") << 0;
+        QTest::newRow("fifth block") << 4;
+    }
+
+    // Answered 0x15, not stored; the repetition arrives as 16 bytes.
+    void corruptBackupBlock()
+    {
+        QFETCH(int, block);
+        Rig r;
+        const QByteArray firmware = testImage(10);
+        r.unit.firmware = firmware;
+        r.unit.corruptBlockOnce = block;
+        r.view.dialog.answers = {m_save, writeImage(testImage(2))};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(r.wire().left(2 + 12), "\x05" "A" + QByteArray(1 + block, 0x06) + "\x15" + QByteArray(10 - block, 0x06));
+        QCOMPARE(r.unit.blocksSent, 12);
+        QCOMPARE(r.view.steps, 12 + 3);
+    }
+
+    void closingAnswers_data()
+    {
+        QTest::addColumn<int>("naks");
+        QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("0x15: start again") << 1 << QByteArray();
+        QTest::newRow("0x15 twice") << 2 << QByteArray();
+        QTest::newRow("other answer ignored") << 0 << QByteArray("\x07");
+    }
+
+    void closingAnswers()
+    {
+        QFETCH(int, naks);
+        QFETCH(QByteArray, stray);
+        Rig r;
+        bytMode = 2;
+        const QByteArray image = testImage(30);
+        r.unit.firmware = testImage(1);
+        r.unit.nakTrailers = naks;
+        r.unit.strayTrailerAnswer = stray;
+        r.view.dialog.answers = {writeImage(image)};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(r.unit.firmware, image);
+        QCOMPARE(r.unit.restarts, naks);
+        QCOMPARE(r.wire(), ("\x05" "B" + download(image)).repeated(naks + 1));
+        QCOMPARE(r.view.caption, QStringLiteral("0 byte 0%")); // the bar starts again from 0
+        QCOMPARE(r.view.steps, 31 * (naks + 1));
+    }
+
+    void stopPendingAtStart_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("dialogs");
+        QTest::newRow("Backup + Upgrade: after the save dialog") << 1 << 1;
+        QTest::newRow("Upgrade: during the validation") << 2 << 1;
+    }
+
+    void stopPendingAtStart()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, dialogs);
+        Rig r;
+        bytMode = quint8(mode);
+        r.unit.firmware = testImage(3);
+        r.view.dialog.answers = {mode == 1 ? m_save : writeImage(testImage(3))};
+        strFerma = kFerma;
+        r.run();
+        checkNormalEnding(r, strTransferBroken);
+        QVERIFY(r.port.writes.isEmpty());
+        QCOMPARE(r.view.dialog.shown.size(), dialogs);
+        QVERIFY(!QFile::exists(m_save));
+    }
+
+    void stopInPhase_data()
+    {
+        QTest::addColumn<int>("phase");
+        QTest::newRow("link exchange") << int(LinkPhase);
+        QTest::newRow("read request") << int(ReadPhase);
+        QTest::newRow("block upload") << int(UploadPhase);
+        QTest::newRow("first block of 18 bytes") << int(OversizedFirstBlock);
+        QTest::newRow("backup closing") << int(BackupClosingPhase);
+        QTest::newRow("erase request") << int(ErasePhase);
+        QTest::newRow("record download") << int(DownloadPhase);
+        QTest::newRow("upgrade closing") << int(ClosingPhase);
+    }
+
+    // The exchange is abandoned at once: nothing more is sent, nothing saved.
+    void stopInPhase()
+    {
+        QFETCH(int, phase);
+        Rig r;
+        const QByteArray firmware = testImage(12);
+        const QByteArray image = testImage(20);
+        r.unit.firmware = firmware;
+        const bool backup = phase <= BackupClosingPhase;
+        bytMode = backup ? 1 : 2;
+        r.view.dialog.answers = {writeImage(image)};
+        if (backup)
+            r.view.dialog.answers.prepend(m_save);
+        using S = ScriptedUnit::State;
+        std::function<bool()> reached;
+        switch (phase) {
+        case LinkPhase: r.unit.ignoredLinkRequests = 1 << 30; reached = [] { return true; }; break;
+        case ReadPhase: r.unit.answerRead = false; reached = [&] { return r.port.writes.size() >= 3; }; break;
+        case UploadPhase: reached = [&] { return r.unit.blocksSent == 6; }; break;
+        case OversizedFirstBlock: r.unit.firstBlockLead = "\x3A\x3B"; reached = [&] { return r.unit.blocksSent > 0; }; break;
+        case BackupClosingPhase: r.unit.sendTrailer = false; reached = [&] { return r.unit.state == S::AwaitBackupAck; }; break;
+        case ErasePhase: r.unit.answerErase = false; reached = [&] { return r.wire().endsWith('B'); }; break;
+        case DownloadPhase: reached = [&] { return r.unit.recordsAccepted == 10; }; break;
+        case ClosingPhase: r.unit.answerTrailer = false; reached = [&] { return r.unit.state == S::AwaitTrailer; }; break;
+        }
+        // Silent phases wait a while first; running ones stop as soon as reached.
+        const int delay = phase == UploadPhase || phase == DownloadPhase ? 1 : 20;
+        int after = 0;
+        qsizetype sentAtStop = -1;
+        r.pump.onPass = [&] {
+            if (sentAtStop < 0 && (after > 0 || reached()) && ++after == delay) {
+                strFerma = kFerma;
+                sentAtStop = r.port.writes.size();
+            }
+        };
+        r.run();
+        checkNormalEnding(r, strTransferBroken);
+        QCOMPARE(r.port.writes.size(), sentAtStop);
+        QVERIFY(!QFile::exists(m_save));
+        if (phase == UploadPhase || phase == OversizedFirstBlock) {
+            const QByteArray partial = readFile(ImageFile::BackupWriter::workingFilePath());
+            QCOMPARE(partial, firmware.left(phase == UploadPhase ? 5 * 16 : 0));
+        }
+        if (!backup) // erased once "B" was answered, never completed
+            QCOMPARE(r.unit.firmware == firmware, phase == ErasePhase);
+        QVERIFY(r.unit.firmware != image);
+    }
+
+    // 0x06 and 0x05 in one take after "A" count as both answers.
+    void readAnswersInOneTake()
+    {
+        Rig r;
+        const QByteArray firmware = testImage(6);
+        r.unit.firmware = firmware;
+        r.unit.ackEnqTogether = true;
+        r.view.dialog.answers = {m_save, writeImage(testImage(1))};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+    }
+
+    // Link requests leave 20 ms for the answer, no more; two 0x06 in one take
+    // do not end the link exchange.
+    void linkRequestsPaced()
+    {
+        Rig r;
+        bytMode = 2;
+        r.unit.firmware = testImage(1);
+        r.unit.ignoredLinkRequests = 5;
+        r.unit.doubleAckLinks = 1;
+        r.view.dialog.answers = {writeImage(testImage(2))};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(r.wire().left(8), QByteArray(7, 0x05) + "B");
+        for (int i = 1; i < 7; ++i) {
+            const auto gap = r.port.writeTimes[i] - r.port.writeTimes[i - 1];
+            QVERIFY2(gap >= 20ms && gap <= 24ms, qPrintable(QString::number(gap.count())));
+        }
+    }
+};
+
+int runProcedureTests(int argc, char **argv)
+{
+    TestProcedure t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_procedure.moc"

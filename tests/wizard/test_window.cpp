@@ -1,0 +1,447 @@
+// The instruction window itself: what a load shows in each language, the layout
+// of its controls, the key handler of the Text1 boxes, and the ways the window
+// closes (Exit, Esc, close box, with and without a running operation) and loads
+// again.
+
+#include "WizardTests.h"
+
+#include "DlgOpen.h"
+#include "ProgressBar.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace Variabili;
+using namespace wizardtest;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+    frmIstruzioni &w = frmIstruzioni::instance();
+    FakeCommPort *port = nullptr;
+
+    void open(Loader loader)
+    {
+        loader();
+        w.Load();
+        w.show();
+    }
+
+private slots:
+    void init()
+    {
+        strFerma.clear();
+        bytMode = 0;
+        intComPort = 0;
+        port = freshPort(w);
+    }
+    void cleanup() { forceUnload(w); }
+
+    void initialState_data()
+    {
+        QTest::addColumn<Loader>("loader");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("portTest");
+        QTest::newRow("French") << Loader(&Testfile::LoadFrench) << "Procédure de mise à jour Bios K410"
+                                << "Test da la porte sériel";
+        QTest::newRow("German") << Loader(&Testfile::LoadGerman) << "Biosneubearbeitungprozess von K410"
+                                << "Reihentürtest";
+        QTest::newRow("English") << Loader(&Testfile::LoadEnglish) << "Procedure to update Bios K410"
+                                 << "Serial port test";
+        QTest::newRow("Italian") << Loader(&Testfile::LoadItalian) << "Procedura di aggiornamento Bios K410"
+                                 << "Test porta seriale";
+    }
+
+    // A load shows the cable step in the loaded language; the fixed captions stay.
+    void initialState()
+    {
+        QFETCH(Loader, loader);
+        QFETCH(QString, title);
+        QFETCH(QString, portTest);
+        open(loader);
+        QCOMPARE(w.windowTitle(), title);
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
+        QCOMPARE(w.cmdCom->text(), portTest);
+        QVERIFY(!w.windowIcon().isNull());
+
+        QCOMPARE(shownControls(w), sorted({"Text1_0", "fraTasti", "cmdOk", "cmdAnnulla", "Image1", "Image2",
+                                           "Image3", "Image7", "Image8", "Label3", "Label4", "Label5"}));
+        QCOMPARE(w.cmdOk->text(), QStringLiteral("Next"));
+        QCOMPARE(w.cmdPrec->text(), QStringLiteral("Preview"));
+        QCOMPARE(w.cmdAnnulla->text(), QStringLiteral("Exit"));
+        QCOMPARE(w.cmdStart->text(), QStringLiteral("Start"));
+        QCOMPARE(w.optCom1->text(), QStringLiteral("Com1"));
+        QCOMPARE(w.optCom4->text(), QStringLiteral("Com4"));
+        QCOMPARE(w.optBakUp->text(), QStringLiteral("Backup + Upgrade"));
+        QCOMPARE(w.optUpgr->text(), QStringLiteral("Upgrade"));
+        QCOMPARE(w.Label4->text(), QStringLiteral("DB9                 DB9/25"));
+        QCOMPARE(w.FraCom->title(), QStringLiteral("strFraCom"));
+        QCOMPARE(w.fraMode->title(), QStringLiteral("strFramode"));
+        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
+        QVERIFY(w.txtError->text().isEmpty());
+
+        QVERIFY(w.optBakUp->isChecked());
+        QVERIFY(!w.optUpgr->isChecked());
+        for (QRadioButton *option : {w.optCom1, w.optCom2, w.optCom3, w.optCom4}) {
+            QVERIFY(!option->isEnabled());
+            QVERIFY(!option->isChecked());
+        }
+        QVERIFY(!w.Text1(0)->isEnabled());
+        QVERIFY(w.Text1(6)->isEnabled());
+        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
+        QVERIFY(w.dlgOpen && w.dlgOpen->FileName.isEmpty());
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.cmdOk));
+    }
+
+    void geometry_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("Text1(0)") << "Text1_0" << "" << QRect(16, 16, 763, 216);
+        QTest::newRow("Text1(6)") << "Text1_6" << "" << QRect(24, 240, 747, 48);
+        QTest::newRow("FraCom") << "FraCom" << "" << QRect(296, 336, 187, 105);
+        QTest::newRow("optCom3") << "optCom3" << "FraCom" << QRect(96, 32, 67, 17);
+        QTest::newRow("optBakUp") << "optBakUp" << "fraMode" << QRect(24, 32, 147, 17);
+        QTest::newRow("fraTasti") << "fraTasti" << "" << QRect(464, 176, 305, 53);
+        QTest::newRow("cmdOk") << "cmdOk" << "fraTasti" << QRect(96, 8, 81, 41);
+        QTest::newRow("cmdAnnulla") << "cmdAnnulla" << "fraTasti" << QRect(192, 8, 105, 41);
+        QTest::newRow("Label4") << "Label4" << "" << QRect(224, 392, 254, 29);
+        QTest::newRow("Image8") << "Image8" << "" << QRect(0, 320, 32, 32);
+        QTest::newRow("Image1") << "Image1" << "" << QRect(600, 336, 170, 197);
+    }
+
+    // Positions in pixels (twips / 15), children counted from their frame.
+    void geometry()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, geometry);
+        open(&Testfile::LoadEnglish);
+        QCOMPARE(w.size(), QSize(792, 573));
+        auto *control = w.findChild<QWidget *>(name);
+        QVERIFY(control);
+        QCOMPARE(control->geometry(), geometry);
+        if (!container.isEmpty())
+            QCOMPARE(control->parentWidget()->objectName(), container);
+        else
+            QCOMPARE(control->mapTo(&w, QPoint(0, 0)), geometry.topLeft());
+    }
+
+    // The instruction box stays black on light grey although it is disabled;
+    // status line yellow on teal; the layout's fonts.
+    void colorsAndFonts()
+    {
+        open(&Testfile::LoadEnglish);
+        const QPalette box = w.Text1(0)->palette();
+        QCOMPARE(box.color(QPalette::Disabled, QPalette::Text), QColor(0, 0, 0));
+        QCOMPARE(box.color(QPalette::Disabled, QPalette::Base), QColor(224, 224, 224));
+        QCOMPARE(w.palette().color(QPalette::Window), QColor(0, 192, 192));
+        QCOMPARE(w.Text1(6)->palette().color(QPalette::Text), QColor(255, 255, 0));
+        QCOMPARE(w.Text1(6)->palette().color(QPalette::Base), QColor(0, 192, 192));
+        QCOMPARE(w.FraCom->palette().color(QPalette::Window), QColor(255, 224, 192));
+        QCOMPARE(w.fraTasti->palette().color(QPalette::Window), QColor(0, 0, 192));
+
+        QCOMPARE(w.Text1(0)->font().families().value(0), QStringLiteral("Tahoma"));
+        QCOMPARE(w.Text1(0)->font().pointSizeF(), 18.0);
+        QVERIFY(w.Text1(0)->font().bold());
+        QCOMPARE(w.Text1(6)->font().pointSizeF(), 14.25);
+        QCOMPARE(w.cmdOk->font().families().value(0), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(w.cmdOk->font().pointSizeF(), 8.25);
+        QCOMPARE(w.Label2->font().families().value(0), QStringLiteral("Comic Sans MS"));
+
+        // The disabled instruction box really paints black text on grey.
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Text1(0)->setPlainText(QStringLiteral("MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"));
+        const QImage shot = w.Text1(0)->grab().toImage();
+        bool black = false;
+        bool grey = false;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 300; ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                black |= c.red() < 40 && c.green() < 40 && c.blue() < 40;
+                grey |= c == QColor(224, 224, 224);
+            }
+        QVERIFY(black);
+        QVERIFY(grey);
+    }
+
+    // Tab moves through the focusable controls in the order of their tab indexes.
+    void tabOrder()
+    {
+        open(&Testfile::LoadEnglish);
+        const QStringList expected{"cmdOk", "cmdPrec", "Text1_0", "optUpgr", "optBakUp", "Text1_6", "txtError",
+                                   "optCom1", "optCom2", "optCom3", "optCom4", "cmdCom", "cmdAnnulla", "cmdStart"};
+        QStringList seen;
+        QWidget *widget = w.cmdOk;
+        for (int i = 0; i < 200 && seen.size() < expected.size(); ++i) {
+            if (expected.contains(widget->objectName()) && !seen.contains(widget->objectName()))
+                seen << widget->objectName();
+            widget = widget->nextInFocusChain();
+        }
+        QCOMPARE(seen, expected);
+    }
+
+    // Enter clicks no button: the window has no default button.
+    void noDefaultButton()
+    {
+        open(&Testfile::LoadEnglish);
+        w.cmdOk_Click();
+        QVERIFY(!w.cmdCom->isDefault());
+        QVERIFY(!w.cmdCom->autoDefault());
+        QSignalSpy clicked(w.cmdCom, &QAbstractButton::clicked);
+        QTest::keyClick(&w, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 0);
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+    }
+
+    void keyDown_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("Shift alone in the status line") << "Text1_6" << int(Qt::Key_Shift) << true;
+        QTest::newRow("Ctrl alone in the status line") << "Text1_6" << int(Qt::Key_Control) << true;
+        QTest::newRow("letter in the status line") << "Text1_6" << int(Qt::Key_Q) << true;
+        QTest::newRow("Shift on Next") << "cmdOk" << int(Qt::Key_Shift) << false;
+        QTest::newRow("letter in the error box") << "txtError" << int(Qt::Key_Q) << false;
+        QTest::newRow("Shift on the mode option") << "optBakUp" << int(Qt::Key_Shift) << false;
+    }
+
+    // A key pressed in the status line (the focused Text1 member) raises the stop
+    // request; a key pressed anywhere else does not.
+    void keyDown()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, key);
+        QFETCH(bool, stops);
+        open(&Testfile::LoadEnglish);
+        w.Text1(6)->show();
+        w.txtError->show();
+        w.fraMode->show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *widget = w.findChild<QWidget *>(target);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key(key)); // to the focus widget
+        QCOMPARE(strFerma, stops ? QStringLiteral("ferma") : QString());
+    }
+
+    // The key is not consumed: the status line still takes the typed text.
+    void keyReachesTheBox()
+    {
+        open(&Testfile::LoadEnglish);
+        w.Text1(6)->show();
+        w.Text1(6)->clear();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.Text1(6)->setFocus();
+        QTest::keyClicks(static_cast<QWidget *>(nullptr), QStringLiteral("ok"));
+        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("ok"));
+        QCOMPARE(strFerma, QStringLiteral("ferma"));
+    }
+
+    // Exit with the port closed unloads the window: its controls are destroyed and
+    // the next load shows the cable step in the then-current language.
+    void exitUnloadsAndReloads()
+    {
+        open(&Testfile::LoadEnglish);
+        walkTo(w, Step::Mode);
+        w.optUpgr->click();
+        w.FraCom->setTitle(QStringLiteral("changed"));
+        w.dlgOpen->FileName = QStringLiteral("/tmp/last.bak");
+        QPointer<QWidget> oldNext = w.cmdOk;
+        QVERIFY(w.isVisible());
+
+        w.cmdAnnulla->click();
+        QVERIFY(!w.isLoaded());
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.cmdOk);
+        QVERIFY(!w.Text1(0));
+        QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdOk")));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(oldNext.isNull());
+        // The program-wide values survive the window.
+        QCOMPARE(bytMode, quint8(2));
+        QCOMPARE(intComPort, qint16(2));
+
+        open(&Testfile::LoadGerman);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Biosneubearbeitungprozess von K410"));
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
+        QCOMPARE(w.cmdCom->text(), QStringLiteral("Reihentürtest"));
+        QCOMPARE(shownControls(w), sorted({"Text1_0", "fraTasti", "cmdOk", "cmdAnnulla", "Image1", "Image2",
+                                           "Image3", "Image7", "Image8", "Label3", "Label4", "Label5"}));
+        QVERIFY(w.optBakUp->isChecked());
+        QVERIFY(!w.optUpgr->isChecked());
+        QCOMPARE(w.FraCom->title(), QStringLiteral("strFraCom"));
+        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
+        QVERIFY(w.dlgOpen->FileName.isEmpty());
+        QCOMPARE(w.findChildren<QWidget *>(QStringLiteral("cmdOk")).size(), 1);
+        // The handlers are connected once to the new controls.
+        w.cmdOk->click();
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+    }
+
+    // Exit while the port is open only raises the stop request.
+    void exitWithPortOpen()
+    {
+        open(&Testfile::LoadEnglish);
+        port->reportPortOpen(true);
+        w.cmdAnnulla->click();
+        QCOMPARE(strFerma, QStringLiteral("ferma"));
+        QVERIFY(w.isLoaded());
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
+    }
+
+    void escapeIsExit_data()
+    {
+        QTest::addColumn<bool>("portOpen");
+        QTest::newRow("port closed") << false;
+        QTest::newRow("port open") << true;
+    }
+
+    // Esc does exactly what a click on Exit does.
+    void escapeIsExit()
+    {
+        QFETCH(bool, portOpen);
+        open(&Testfile::LoadEnglish);
+        port->reportPortOpen(portOpen);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QCOMPARE(w.isLoaded(), portOpen);
+        QCOMPARE(w.isVisible(), portOpen);
+        QCOMPARE(strFerma, portOpen ? QStringLiteral("ferma") : QString());
+    }
+
+    // ShowModal loads and blocks until Exit unloads; the next ShowModal loads afresh.
+    void showModalCycle()
+    {
+        Testfile::LoadItalian();
+        QString seenTitle;
+        QTimer::singleShot(0, &w, [&] {
+            seenTitle = w.windowTitle();
+            w.cmdAnnulla->click();
+        });
+        w.ShowModal();
+        QCOMPARE(seenTitle, QStringLiteral("Procedura di aggiornamento Bios K410"));
+        QVERIFY(!w.isLoaded());
+        QVERIFY(!w.isVisible());
+
+        // Ended from outside without Exit: still unloaded, the next show is fresh.
+        Testfile::LoadFrench();
+        QString seenInstruction;
+        QTimer::singleShot(0, &w, [&] {
+            seenInstruction = w.Text1(0)->toPlainText();
+            w.cmdOk->click();
+            w.done(0);
+        });
+        w.ShowModal();
+        QCOMPARE(seenInstruction, strIstrCable);
+        QVERIFY(!w.isLoaded());
+        Testfile::LoadGerman();
+        QTimer::singleShot(0, &w, [&] {
+            seenInstruction = w.Text1(0)->toPlainText();
+            w.cmdAnnulla->click();
+        });
+        w.ShowModal();
+        QCOMPARE(seenInstruction, strIstrCable);
+    }
+
+    void closeBoxWithoutOperation_data()
+    {
+        QTest::addColumn<bool>("portOpen");
+        QTest::newRow("port closed") << false;
+        QTest::newRow("port open") << true;
+    }
+
+    // With no operation running the close box is Exit.
+    void closeBoxWithoutOperation()
+    {
+        QFETCH(bool, portOpen);
+        open(&Testfile::LoadEnglish);
+        port->reportPortOpen(portOpen);
+        QCOMPARE(w.close(), !portOpen);
+        QCOMPARE(w.isLoaded(), portOpen);
+        QCOMPARE(strFerma, portOpen ? QStringLiteral("ferma") : QString());
+        QVERIFY(!w.closePending());
+    }
+
+    // A close request during an operation stops it; the window closes by itself
+    // once the operation has ended and closed the port.
+    void closeBoxDuringOperation()
+    {
+        open(&Testfile::LoadEnglish);
+        {
+            frmIstruzioni::OperationScope operation(w);
+            port->setPortOpen(true);
+            QTimer::singleShot(0, &w, [this] { w.close(); });
+            int passes = 0;
+            while (!stopRequested() && passes < 100000) {
+                QCoreApplication::processEvents();
+                ++passes;
+            }
+            QCOMPARE(strFerma, QStringLiteral("ferma"));
+            QVERIFY(w.isLoaded());
+            QVERIFY(w.isVisible());
+            QVERIFY(w.closePending());
+            QVERIFY(w.cmdOk);
+            // The operation honours the stop request, as its ending does.
+            strFerma.clear();
+            port->setPortOpen(false);
+        }
+        QVERIFY(!w.isLoaded());
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.closePending());
+        QVERIFY(!port->open);
+    }
+
+    // An operation that ends without closing the port or clearing the stop
+    // request: the pending close closes the port and leaves no stale stop request.
+    void closeBoxOperationLeavesPortOpen()
+    {
+        open(&Testfile::LoadEnglish);
+        {
+            frmIstruzioni::OperationScope operation(w);
+            port->setPortOpen(true);
+            QVERIFY(!w.close());
+            QVERIFY(w.isLoaded());
+        }
+        QVERIFY(!w.isLoaded());
+        QVERIFY(!port->open);
+        QVERIFY(port->log.endsWith(QStringLiteral("close 1")));
+        QVERIFY(strFerma.isEmpty());
+    }
+
+    // Exit finding the port closed in the middle of an operation does not pull
+    // the controls away from under it: the unload waits for the operation's end.
+    void exitDuringOperationWaits()
+    {
+        open(&Testfile::LoadEnglish);
+        {
+            frmIstruzioni::OperationScope outer(w);
+            {
+                frmIstruzioni::OperationScope inner(w);
+                w.cmdAnnulla->click();
+            }
+            QVERIFY(w.isLoaded());
+            QVERIFY(w.cmdOk);
+            QCOMPARE(strFerma, QStringLiteral("ferma"));
+        }
+        QVERIFY(!w.isLoaded());
+    }
+};
+
+int runWindowTests(int argc, char **argv)
+{
+    TestWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_window.moc"

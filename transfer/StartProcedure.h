@@ -1,0 +1,63 @@
+#pragma once
+// The backup and upgrade procedure behind the Start button: the window's
+// cmdStart_Click calls runStartProcedure() and nothing more. One press runs the
+// whole job inside the handler: in Backup + Upgrade mode the unit's firmware is
+// read into the working file and saved at the chosen path; then the chosen
+// image is validated, the unit erased and the image written into it. It ends in
+// one of three ways: normal (completed or stopped), damaged file, or error (any
+// RunTimeError: back to the mode step, with its description in the error box).
+
+#include "EventPump.h"
+#include "ImageFile.h"
+
+#include <QString>
+#include <functional>
+
+class CommControl;
+class RunTimeError;
+class TransferView;
+
+/// Line setting of every transfer.
+inline constexpr const char *kTransferSettings = "19200,N,8,1";
+/// Dialog filters, in "name|pattern" pairs.
+inline constexpr const char *kSaveFilter = "File bak (*.bak)|*.bak|File bio (*.bio)|*.bio";
+inline constexpr const char *kOpenFilter = "File bio (*.bio)|*.bio|File bak (*.bak)|*.bak";
+
+/// cmdStart_Click: runs one backup and/or upgrade to one of its endings. Never throws RunTimeError.
+void runStartProcedure(CommControl &MSComm1, EventPump &pump, TransferView &view);
+
+class StartProcedure
+{
+public:
+    using Clock = EventPump::Clock;
+    using NowFn = std::function<Clock::time_point()>;
+
+    StartProcedure(CommControl &MSComm1, EventPump &pump, TransferView &view);
+    /// Clock that paces the repeated requests (tests script it).
+    void setClock(NowFn now) { m_now = std::move(now); }
+    /// The whole procedure, from Start to its ending.
+    void run();
+
+private:
+    enum class UpgradeEnd { Completed, Damaged };
+
+    void start();
+    void backup();
+    UpgradeEnd upgrade();
+    void applyProgressStep();
+    void resetProgress();
+    void showLinking();
+    void closeFiles();
+    void normalEnding();
+    void damagedFileEnding();
+    void errorEnding(const RunTimeError &error);
+
+    CommControl &MSComm1;
+    EventPump &m_pump;
+    TransferView &m_view;
+    NowFn m_now = &Clock::now;
+    ImageFile::BackupWriter m_backup;
+    ImageFile::ImageReader m_image;
+    QString m_savePath;
+    QString m_imagePath;
+};

@@ -1,0 +1,116 @@
+#include "DlgOpen.h"
+
+#include "RunTimeError.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace {
+
+DlgOpen::Answerer &answerer()
+{
+    static DlgOpen::Answerer hook;
+    return hook;
+}
+
+// True when the name carries a directory part ("dir/name", "c:\dir\name", "/name").
+bool hasDirectory(const QString &fileName)
+{
+    return fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\'));
+}
+
+// QFileInfo splits on '/' only; accept the Windows separator on every platform.
+QString normalised(const QString &fileName)
+{
+    QString name = fileName;
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return name;
+}
+
+} // namespace
+
+DlgOpen::DlgOpen(QWidget *parent) : m_parent(parent) {}
+
+void DlgOpen::setAnswerer(Answerer hook)
+{
+    answerer() = std::move(hook);
+}
+
+QStringList DlgOpen::nameFilters(const QString &filter)
+{
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    if (filter.isEmpty())
+        return result;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const QString name = parts[i].trimmed();
+        QString patterns = i + 1 < parts.size() ? parts[i + 1].trimmed() : QString();
+        if (patterns.isEmpty())
+            patterns = QStringLiteral("*");
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        const QString suffix = QLatin1Char('(') + patterns + QLatin1Char(')');
+        if (name.isEmpty())
+            result << suffix;
+        else if (name.endsWith(suffix))
+            result << name;
+        else
+            result << name + QLatin1Char(' ') + suffix;
+    }
+    return result;
+}
+
+QString DlgOpen::startDirectory() const
+{
+    if (hasDirectory(FileName))
+        return QFileInfo(normalised(FileName)).absolutePath();
+    const QString env = qEnvironmentVariable("K410_DIALOG_DIR");
+    if (!env.isEmpty())
+        return QDir(env).absolutePath();
+    return QDir::currentPath();
+}
+
+void DlgOpen::ShowSave()
+{
+    show(true);
+}
+
+void DlgOpen::ShowOpen()
+{
+    show(false);
+}
+
+void DlgOpen::show(bool save)
+{
+    const QString dir = startDirectory();
+    const QString name = QFileInfo(normalised(FileName)).fileName();
+    const QString proposed = name.isEmpty() ? dir : QDir(dir).filePath(name);
+    const QStringList filters = nameFilters(Filter);
+
+    std::optional<QString> chosen;
+    if (answerer()) {
+        chosen = answerer()(save, DialogTitle, filters.join(QStringLiteral(";;")), proposed);
+    } else {
+        QFileDialog dialog(m_parent, DialogTitle, dir);
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        if (!filters.isEmpty()) {
+            dialog.setNameFilters(filters);
+            dialog.selectNameFilter(filters.first());
+        }
+        if (!name.isEmpty())
+            dialog.selectFile(name);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first();
+    }
+
+    if (!chosen || chosen->isEmpty())
+        throw RunTimeError(kErrCancelSelected, QStringLiteral("Cancel was selected"));
+    const QString path = QDir::toNativeSeparators(*chosen);
+    if (path.size() > kMaxFileNameLength)
+        throw RunTimeError(kErrBufferTooSmall,
+                           QStringLiteral("The chosen file name is longer than %1 characters: %2")
+                               .arg(kMaxFileNameLength)
+                               .arg(path));
+    FileName = path;
+}
