@@ -4,6 +4,7 @@
 #include "PlatformSerial.h"
 #include "PortMap.h"
 #include "RunTimeError.h"
+#include "Trace.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
@@ -33,6 +34,16 @@ QSerialPort::StopBits toStopBits(int tenths)
     }
 }
 
+// Adds to the trace the bytes that reached the port's buffer since it was
+// last looked at; `seen` counts the buffered bytes already traced.
+void traceArrivals(QSerialPort &port, qint64 &seen)
+{
+    const qint64 buffered = port.bytesAvailable();
+    if (buffered > seen)
+        Trace::received(port.peek(buffered).mid(seen));
+    seen = buffered;
+}
+
 } // namespace
 
 MSComm::MSComm(QObject *parent)
@@ -43,7 +54,11 @@ MSComm::MSComm(QObject *parent)
     connect(m_linePoll, &QTimer::timeout, this, &MSComm::pollLineCounters);
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) { onPortError(int(e)); });
     // Received bytes end the event pump's wait; they stay in the buffer until read.
-    connect(m_port, &QSerialPort::readyRead, this, [] { EventPump::wake(); });
+    connect(m_port, &QSerialPort::readyRead, this, [this] {
+        EventPump::wake();
+        if (Trace::enabled())
+            traceArrivals(*m_port, m_traceSeen);
+    });
 }
 
 MSComm::~MSComm()
@@ -90,6 +105,8 @@ void MSComm::setSettings(const QString &settings)
     }
     m_settings = settings;
     m_parsed = parsed;
+    if (m_open && Trace::enabled())
+        Trace::line(QStringLiteral("SETTINGS %1 %2").arg(who(), m_settings));
 }
 
 bool MSComm::applySettings(const LineSettings &s)
@@ -101,9 +118,16 @@ bool MSComm::applySettings(const LineSettings &s)
 
 void MSComm::setPortOpen(bool open)
 {
-    if (open)
-        openDevice();
-    else if (m_open)
+    if (open) {
+        try {
+            openDevice();
+        } catch (const RunTimeError &e) {
+            if (Trace::enabled())
+                Trace::line(QStringLiteral("OPEN %1 %2 failed: %3 %4")
+                                .arg(who(), m_settings, QString::number(e.number()), e.description()));
+            throw;
+        }
+    } else if (m_open)
         closeDevice(!m_lost);
 }
 
@@ -159,11 +183,13 @@ void MSComm::openDevice()
     // must not be counted.
     PlatformSerial::flushReceive(handle);
     m_port->clear(QSerialPort::Input);
+    m_traceSeen = 0;
     PlatformSerial::requestLowLatency(handle);
     m_port->clearError();
 
     m_open = true;
     m_lost = false;
+    m_lossReported = false;
     ++m_generation;
 #ifdef Q_OS_UNIX
     EventPump::watchDescriptor(int(handle));
@@ -172,11 +198,19 @@ void MSComm::openDevice()
         m_lastCounters = *baseline;
         m_linePoll->start();
     }
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("OPEN %1 %2").arg(who(), m_settings));
 }
 
 void MSComm::closeDevice(bool drain)
 {
     m_linePoll->stop();
+    if (Trace::enabled()) {
+        if (m_port->isOpen())
+            traceArrivals(*m_port, m_traceSeen);
+        Trace::line(QStringLiteral("CLOSE %1").arg(who()));
+    }
+    m_traceSeen = 0;
     if (m_port->isOpen()) {
 #ifdef Q_OS_UNIX
         EventPump::unwatchDescriptor(int(m_port->handle()));
@@ -188,6 +222,7 @@ void MSComm::closeDevice(bool drain)
     }
     m_open = false;
     m_lost = false;
+    m_lossReported = false;
 }
 
 void MSComm::requireLive(const char *operation) const
@@ -195,7 +230,7 @@ void MSComm::requireLive(const char *operation) const
     if (!m_open)
         throw RunTimeError(kErrPortNotOpen, QStringLiteral("Operation valid only when the port is open: %1 on %2")
                                                 .arg(QLatin1String(operation), who()));
-    if (m_lost)
+    if (m_lost && m_lossReported)
         throw RunTimeError(kErrDeviceLost, QStringLiteral("Device lost: %1 went away while open (%2)")
                                                .arg(who(), QLatin1String(operation)));
 }
@@ -238,6 +273,7 @@ void MSComm::setOutput(const QByteArray &bytes)
     requireLive("Output");
     if (bytes.isEmpty())
         return;
+    Trace::sent(bytes);
     m_port->write(bytes);
     // Hand the bytes to the OS now, without waiting for the line.
     while (m_port->bytesToWrite() > 0 && !m_lost && m_port->waitForBytesWritten(0)) {
@@ -252,6 +288,9 @@ QByteArray MSComm::Input()
     requireLive("Input");
     pullInput();
     requireLive("Input");
+    if (Trace::enabled())
+        traceArrivals(*m_port, m_traceSeen);
+    m_traceSeen = 0;
     return m_port->readAll();
 }
 
@@ -291,6 +330,8 @@ void MSComm::releaseLostDevice(unsigned generation)
     if (generation != m_generation || !m_open || !m_lost)
         return; // the owner closed (and perhaps reopened) the port meanwhile
     m_linePoll->stop();
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("LOST %1").arg(who()));
     if (m_port->isOpen()) {
 #ifdef Q_OS_UNIX
         EventPump::unwatchDescriptor(int(m_port->handle()));
@@ -298,6 +339,7 @@ void MSComm::releaseLostDevice(unsigned generation)
         m_port->close();
         m_port->clearError();
     }
+    m_lossReported = true;
     raiseEvent(CommEvents::comEventDeviceLost);
 }
 
@@ -320,6 +362,8 @@ void MSComm::pollLineCounters()
 
 void MSComm::raiseEvent(qint16 code)
 {
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("EVENT %1 %2").arg(code).arg(CommEvents::eventText(code)));
     m_commEvent = code;
     EventPump::wake();
     emit OnComm();

@@ -12,9 +12,11 @@
 // (polled every kLinePollMs while open) and the loss of the device.
 //
 // A lost device (adapter unplugged, far end gone) is released at once and
-// reported as OnComm with CommEvents::comEventDeviceLost; PortOpen keeps
-// reading true until the owner writes False, and every I/O meanwhile throws
-// kErrDeviceLost.
+// reported as OnComm with CommEvents::comEventDeviceLost at the event loop's
+// next pass; PortOpen keeps reading true until the owner writes False. Once
+// the loss has been reported every I/O throws kErrDeviceLost; until then the
+// port acts as a silent line, so a running transfer learns of the loss from
+// the report (which stops it) rather than from a failing read.
 
 #include "CommControl.h"
 #include "LineErrors.h"
@@ -95,6 +97,8 @@ private:
     QString m_device;
     bool m_open = false;
     bool m_lost = false;
+    bool m_lossReported = false; // OnComm has told the owner of the loss
     unsigned m_generation = 0; // counts opens, so late loss reports find their port
     qint16 m_commEvent = 0;
+    qint64 m_traceSeen = 0; // received bytes in the port's buffer already traced
 };

@@ -4,6 +4,7 @@
 #include "LineSettings.h"
 #include "MSComm.h"
 #include "RunTimeError.h"
+#include "Trace.h"
 #include "Variabili.h"
 
 #include <cmath>
@@ -51,6 +52,8 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
     using Clock = EventPump::Clock;
 
     quint8 bytCom = 0;
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("START port test"));
     view.setComButtonEnabled(false);
     const QByteArray strProbe(1, kProbeByte);
     quint8 bytComOpen[kPortTestPorts + 1] = {}; // index 1..4
@@ -123,12 +126,16 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
 
     // End of the test.
     if (stopRequested()) {
+        if (Trace::enabled())
+            Trace::line(QStringLiteral("END port test stopped"));
         closeQuietly(MSComm1);
         Variabili::strFerma.clear();
         view.setComButtonEnabled(true);
         return PortTestEnding::Stopped;
     }
     if (bytCom == 5) {
+        if (Trace::enabled())
+            Trace::line(QStringLiteral("END port test no port"));
         view.setStatusText(Variabili::strNoPort);
         view.setComButtonVisible(false);
         view.setPreviousVisible(true);
@@ -140,6 +147,8 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
         }
         return PortTestEnding::NoPort;
     }
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("END port test found COM%1").arg(bytCom));
     closeQuietly(MSComm1);
     Variabili::intComPort = bytCom;
     view.setStatusText(Variabili::strConnected + QString::number(bytCom));

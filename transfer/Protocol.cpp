@@ -79,12 +79,15 @@ QByteArray Session::take()
 QByteArray Session::replyPoll(std::initializer_list<QByteArrayView> accepted, std::optional<char> repeatedSend)
 {
     Clock::time_point nextSend = m_now();
+    m_requestsSent = 0;
     for (;;) {
         checkStop();
         if (repeatedSend) {
             const Clock::time_point now = m_now();
             if (now >= nextSend) {
                 send(QByteArray(1, *repeatedSend));
+                ++m_requestsSent;
+                m_lastRequestAt = now;
                 nextSend = now + REQUEST_PACE;
             }
             m_pump.DoEventsUntil(nextSend);
@@ -111,9 +114,29 @@ QByteArray Session::countWait(int count)
     }
 }
 
+// A unit that answered a repeated request late leaves the answers to the later
+// requests on their way. Taken after the exchange, such a stray 0x06 would pass
+// for the answer to "B" while the unit is still erasing (the records would then
+// be sent into the erase), or would jam the count of the first backup block. So
+// when more than one request went out, the answers still due are given their
+// time to arrive and discarded before the next command is sent.
+void Session::settle()
+{
+    if (m_requestsSent <= 1)
+        return;
+    const Clock::time_point until = m_lastRequestAt + REQUEST_PACE;
+    while (m_now() < until) {
+        checkStop();
+        m_pump.DoEventsUntil(until);
+        take();
+    }
+    take();
+}
+
 void Session::linkExchange()
 {
     replyPoll({QByteArrayView("\x06", 1)}, ENQ);
+    settle();
 }
 
 void Session::readRequest()
@@ -121,8 +144,11 @@ void Session::readRequest()
     static const char ackEnq[] = {ACK, ENQ};
     // A USB adapter may hand over the unit's 0x06 and 0x05 in one take.
     const QByteArray first = replyPoll({QByteArrayView(ackEnq, 1), QByteArrayView(ackEnq, 2)}, CMD_READ);
+    const int requests = m_requestsSent;
     if (first.size() == 1)
         replyPoll({QByteArrayView(ackEnq + 1, 1)}, std::nullopt);
+    m_requestsSent = requests;
+    settle();
 }
 
 void Session::sendGoAhead()

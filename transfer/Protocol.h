@@ -111,6 +111,7 @@ public:
 
 private:
     QByteArray replyPoll(std::initializer_list<QByteArrayView> accepted, std::optional<char> repeatedSend);
+    void settle();
     QByteArray countWait(int count);
     void send(const QByteArray &bytes);
     QByteArray take();
@@ -118,6 +119,9 @@ private:
     CommControl &m_port;
     EventPump &m_pump;
     NowFn m_now;
+    /// Repeated requests sent by the last reply poll, and when the last one left.
+    int m_requestsSent = 0;
+    Clock::time_point m_lastRequestAt{};
 };
 
 } // namespace Protocol

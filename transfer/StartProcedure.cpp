@@ -5,6 +5,7 @@
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
+#include "Trace.h"
 #include "TransferView.h"
 #include "Variabili.h"
 
@@ -26,6 +27,10 @@ StartProcedure::StartProcedure(CommControl &port, EventPump &pump, TransferView 
 
 void StartProcedure::run()
 {
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("START transfer %1 on COM%2")
+                        .arg(bytMode != 2 ? QStringLiteral("backup+upgrade") : QStringLiteral("upgrade"))
+                        .arg(intComPort));
     try {
         start();
         try {
@@ -170,6 +175,9 @@ void StartProcedure::closeFiles()
 
 void StartProcedure::normalEnding()
 {
+    if (Trace::enabled())
+        Trace::line(stopRequested() ? QStringLiteral("END transfer normal/stopped")
+                                    : QStringLiteral("END transfer normal/complete"));
     closeFiles();
     m_view.setStatus(stopRequested() ? strTransferBroken : strUpgrDone);
     strFerma.clear();
@@ -183,6 +191,8 @@ void StartProcedure::normalEnding()
 
 void StartProcedure::damagedFileEnding()
 {
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("END transfer damaged-file ") + m_imagePath);
     closeFiles();
     m_view.setStatus(strFileDamaged);
     strFerma.clear();
@@ -193,6 +203,8 @@ void StartProcedure::damagedFileEnding()
 
 void StartProcedure::errorEnding(const RunTimeError &error)
 {
+    if (Trace::enabled())
+        Trace::line(QStringLiteral("END transfer error %1 %2").arg(QString::number(error.number()), error.description()));
     m_view.setInstruction(strIstrMode);
     m_view.setTransferPicturesVisible(false);
     m_view.showNextAndPrevious();

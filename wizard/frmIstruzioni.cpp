@@ -3,10 +3,13 @@
 #include "CommControl.h"
 #include "Controls.h"
 #include "DlgOpen.h"
+#include "EventPump.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
 #include "RunTimeError.h"
+#include "StartProcedure.h"
 #include "Variabili.h"
+#include "WindowViews.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -449,8 +452,9 @@ void frmIstruzioni::wireEvents()
     link(optCom4, &QAbstractButton::clicked, &frmIstruzioni::optCom4_Click);
     link(optBakUp, &QAbstractButton::clicked, &frmIstruzioni::optBakUp_Click);
     link(optUpgr, &QAbstractButton::clicked, &frmIstruzioni::optUpgr_Click);
-    // The port test (cmdCom), the transfer (cmdStart) and the serial event
-    // handler (MSComm1's OnComm) are attached here, through link(), by their cores.
+    link(cmdCom, &QAbstractButton::clicked, &frmIstruzioni::cmdCom_Click);
+    link(cmdStart, &QAbstractButton::clicked, &frmIstruzioni::cmdStart_Click);
+    link(MSComm1, &CommControl::OnComm, &frmIstruzioni::MSComm1_OnComm);
     // Key down of the Text1 array: seen by eventFilter() before the box handles the key.
     m_text1_0->installEventFilter(this);
     m_text1_6->installEventFilter(this);
@@ -620,6 +624,30 @@ void frmIstruzioni::optBakUp_Click()
 void frmIstruzioni::optUpgr_Click()
 {
     bytMode = 2;
+}
+
+// ---- Port test, transfer and serial events ---------------------------------
+// Thin handlers: the algorithms live in their cores and reach the window only
+// through the adapters of WindowViews.h.
+
+void frmIstruzioni::cmdCom_Click()
+{
+    OperationScope operation(*this);
+    PortTestWindowView view(*this);
+    runPortTest(*MSComm1, EventPump::instance(), view, m_probeTiming);
+}
+
+void frmIstruzioni::cmdStart_Click()
+{
+    OperationScope operation(*this);
+    TransferWindowView view(*this);
+    runStartProcedure(*MSComm1, EventPump::instance(), view);
+}
+
+void frmIstruzioni::MSComm1_OnComm()
+{
+    CommEventWindowView view(*this);
+    ::MSComm1_OnComm(*MSComm1, view);
 }
 
 // ---- Closing ----------------------------------------------------------------

@@ -14,6 +14,8 @@
 // The wizard keeps no step variable: Next and Previous read the step off the
 // window (the instruction box text and whether the port frame is shown).
 
+#include "PortTest.h"
+
 #include <QDialog>
 #include <QMetaObject>
 #include <QList>
@@ -72,6 +74,12 @@ public:
     /// Mode choice at the mode step.
     void optBakUp_Click();
     void optUpgr_Click();
+    /// Port test: finds the port on which the unit answers (runPortTest).
+    void cmdCom_Click();
+    /// Start: the backup and/or upgrade, from start to its ending (runStartProcedure).
+    void cmdStart_Click();
+    /// MSComm1's OnComm event: a line error while a transfer runs stops it.
+    void MSComm1_OnComm();
 
     // ---- Controls (null while the window is unloaded) -----------------------
     /// Member 0 (instruction box) or 6 (status line) of the Text1 array; null for other indexes.
@@ -113,6 +121,11 @@ public:
     void setCommControl(std::unique_ptr<CommControl> port);
     /// The file dialog; created afresh at every load, so its FileName starts empty.
     DlgOpen *dlgOpen = nullptr;
+
+    /// Sizing of the port test's probe wait (tests shorten it; the default is
+    /// the real line time plus the standard margin).
+    void setProbeTiming(const ProbeTiming &timing) { m_probeTiming = timing; }
+    const ProbeTiming &probeTiming() const { return m_probeTiming; }
 
     /// Clear the given option buttons so that none of them is selected.
     /// (setChecked(false) alone is ignored on a checked auto-exclusive button.)
@@ -161,6 +174,7 @@ private:
     std::unique_ptr<CommControl> m_comm;
     std::unique_ptr<DlgOpen> m_dlgOpen;
     QList<QMetaObject::Connection> m_connections;
+    ProbeTiming m_probeTiming;
     int m_operations = 0;
     bool m_closePending = false;
 };

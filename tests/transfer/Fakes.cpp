@@ -74,6 +74,8 @@ void ScriptedUnit::onByte(char b)
                 --ignoredLinkRequests;
                 return;
             }
+            for (; lateFirstLinkAnswer > 0; --lateFirstLinkAnswer)
+                m_out.append(QByteArray());
             m_out.append(doubleAckLinks-- > 0 ? QByteArray("\x06\x06") : QByteArray(1, kAck));
             state = State::Linked;
         } else if (state == State::Linked && b == 'A' && answerRead) {
@@ -86,6 +88,7 @@ void ScriptedUnit::onByte(char b)
             firmware.clear();
             m_written.clear();
             m_recordIndex = 0;
+            m_eraseAnswerIn = int(m_out.size()) + 2;
             m_out << QByteArray() << QByteArray() << QByteArray(1, kAck); // erasing takes a while
             state = State::Receiving;
         }
@@ -108,6 +111,8 @@ void ScriptedUnit::onByte(char b)
             state = State::Idle;
         break;
     case State::Receiving: {
+        if (m_eraseAnswerIn >= 0)
+            ++bytesDuringErase;
         m_rx += b;
         if (m_rx.size() < 16)
             break;
@@ -149,7 +154,11 @@ void ScriptedUnit::onByte(char b)
 
 QByteArray ScriptedUnit::nextDelivery()
 {
-    return m_out.isEmpty() ? QByteArray() : m_out.takeFirst();
+    if (m_out.isEmpty())
+        return {};
+    if (m_eraseAnswerIn >= 0)
+        --m_eraseAnswerIn;
+    return m_out.takeFirst();
 }
 
 // ---------------------------------------------------------------- port

@@ -38,6 +38,7 @@ public:
     // Behaviour knobs.
     int ignoredLinkRequests = 0;  ///< still switched off for this many 0x05
     int doubleAckLinks = 0;       ///< answer this many 0x05 with 0x06 0x06 in one delivery
+    int lateFirstLinkAnswer = 0;  ///< passes of silence before answering the first 0x05
     bool ackEnqTogether = false;  ///< answer "A" with 0x06 0x05 in one delivery
     bool answerRead = true;       ///< answer "A" at all
     bool answerErase = true;      ///< answer "B" at all
@@ -54,6 +55,7 @@ public:
     int blocksSent = 0;
     int recordsAccepted = 0;
     int restarts = 0;
+    int bytesDuringErase = 0;     ///< record bytes that arrived before the erase was answered
 
     /// Bytes written by the host, as one write.
     void receive(const QByteArray &bytes);
@@ -71,6 +73,7 @@ private:
     QByteArray m_written;
     int m_block = 0;
     int m_recordIndex = 0;
+    int m_eraseAnswerIn = -1;     ///< deliveries until the erase answer, -1 when none is due
 };
 
 /// Serial control whose writes go to the unit and are logged with their time.

@@ -440,6 +440,24 @@ private slots:
         QCOMPARE(readFile(m_save), firmware);
     }
 
+    // A unit that answers its first link request late answers the repeated one
+    // too. That second 0x06 must not pass for the answer to "B": no record may
+    // reach the unit before it has finished erasing.
+    void lateLinkAnswerNotTakenForErase()
+    {
+        Rig r;
+        bytMode = 2;
+        r.unit.firmware = testImage(1);
+        r.unit.lateFirstLinkAnswer = 7; // > 20 ms of passes: a second 0x05 goes out
+        const QByteArray image = testImage(3);
+        r.view.dialog.answers = {writeImage(image)};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(r.wire().left(3), QByteArray(2, 0x05) + "B");
+        QCOMPARE(r.unit.bytesDuringErase, 0);
+        QCOMPARE(r.unit.firmware, image);
+    }
+
     // Link requests leave 20 ms for the answer, no more; two 0x06 in one take
     // do not end the link exchange.
     void linkRequestsPaced()

@@ -1,0 +1,348 @@
+// Benchmark: runs the real window, serial control and event pump against the
+// unit simulator over pseudo-terminals and prints one table of figures: how close
+// the transfer runs to the speed of the wire, the CPU it costs, the host's
+// turnaround per record, and how long the port scan takes.
+//
+// Usage: k410-bench [--quick] [--sim PATH]
+//   --quick  a small image instead of a full-size one (for a smoke run)
+
+#include "DlgOpen.h"
+#include "MSComm.h"
+#include "Testfile.h"
+#include "Variabili.h"
+#include "frmIstruzioni.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QThread>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+struct Mark
+{
+    Clock::time_point at{};
+    double cpu = 0;
+    bool set = false;
+    void take()
+    {
+        at = Clock::now();
+        cpu = cpuSeconds();
+        set = true;
+    }
+};
+
+// The window's serial control with a stopwatch: it forwards everything to a
+// real MSComm and marks the moments that bound the backup and the upgrade.
+class TimedComm : public CommControl
+{
+public:
+    TimedComm()
+    {
+        connect(&m_inner, &CommControl::OnComm, this, &CommControl::OnComm);
+    }
+    qint16 CommPort() const override { return m_inner.CommPort(); }
+    void setCommPort(qint16 port) override { m_inner.setCommPort(port); }
+    QString Settings() const override { return m_inner.Settings(); }
+    void setSettings(const QString &s) override { m_inner.setSettings(s); }
+    bool PortOpen() const override { return m_inner.PortOpen(); }
+    void setPortOpen(bool open) override { m_inner.setPortOpen(open); }
+    qint16 CommEvent() const override { return m_inner.CommEvent(); }
+    int InBufferCount() override { return m_inner.InBufferCount(); }
+
+    void setOutput(const QByteArray &bytes) override
+    {
+        if (bytes == QByteArray(1, 'B'))
+            m_afterErase = true;
+        else if (bytes.size() == 16 && m_afterErase) {
+            m_afterErase = false;
+            if (!upgradeStart.set)
+                upgradeStart.take();
+        } else if (bytes == QByteArray(1, '\x06')) {
+            if (!backupStart.set)
+                backupStart.take();
+            else if (m_lastInputSize == 4)
+                backupEnd.take();
+        } else if (bytes.size() == 4) {
+            m_trailerSent = true;
+        }
+        m_inner.setOutput(bytes);
+    }
+    QByteArray Input() override
+    {
+        QByteArray bytes = m_inner.Input();
+        if (!bytes.isEmpty())
+            m_lastInputSize = int(bytes.size());
+        if (m_trailerSent && bytes == QByteArray(1, '\x06'))
+            upgradeEnd.take();
+        if (!bytes.isEmpty())
+            m_trailerSent = false;
+        return bytes;
+    }
+
+    Mark backupStart, backupEnd, upgradeStart, upgradeEnd;
+
+private:
+    MSComm m_inner;
+    bool m_afterErase = false;
+    bool m_trailerSent = false;
+    int m_lastInputSize = 0;
+};
+
+// One k410-sim process on its own pseudo-terminal.
+class Sim
+{
+public:
+    Sim(const QString &program, const QStringList &args)
+    {
+        m_process.start(program, args);
+        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
+            qFatal("k410-sim did not start");
+        path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+    ~Sim()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QString path;
+
+private:
+    QProcess m_process;
+};
+
+struct Row
+{
+    QString name, value, target;
+};
+QList<Row> g_rows;
+void row(const QString &name, const QString &value, const QString &target = {})
+{
+    g_rows.append({name, value, target});
+    std::fprintf(stderr, "  %-58s %s\n", qPrintable(name), qPrintable(value));
+}
+
+void setPorts(const QStringList &devices)
+{
+    for (int n = 1; n <= 4; ++n) {
+        const QString device = n <= devices.size() ? devices[n - 1] : QStringLiteral("/nonexistent/k410-com%1").arg(n);
+        qputenv(qPrintable(QStringLiteral("K410_COM%1").arg(n)), device.toLocal8Bit());
+    }
+}
+
+frmIstruzioni &freshWindow(TimedComm **timed = nullptr)
+{
+    frmIstruzioni &w = frmIstruzioni::instance();
+    if (w.isLoaded())
+        w.Unload();
+    auto comm = std::make_unique<TimedComm>();
+    if (timed)
+        *timed = comm.get();
+    w.setCommControl(std::move(comm));
+    Testfile::LoadEnglish();
+    w.Load();
+    w.show();
+    QApplication::processEvents();
+    return w;
+}
+
+struct TransferFigures
+{
+    double upgradeRatio = 0, backupRatio = 0, cpuShare = 0, recordsPerSecond = 0;
+    bool ok = false;
+};
+
+TransferFigures transfer(const QString &simProgram, const QString &dir, int records, bool backup, bool paced)
+{
+    const QString image = dir + QStringLiteral("/release.bio");
+    QProcess::execute(simProgram, {QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"),
+                                   QStringLiteral("11"), QStringLiteral("--write-image"), image});
+    QStringList args{QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("5"),
+                     QStringLiteral("--erase-ms"), QStringLiteral("200"), QStringLiteral("--out"), dir + QStringLiteral("/unit.bin")};
+    if (paced)
+        args << QStringLiteral("--pace");
+    auto sim = std::make_unique<Sim>(simProgram, args);
+    setPorts({sim->path});
+
+    TimedComm *timed = nullptr;
+    frmIstruzioni &w = freshWindow(&timed);
+    Variabili::intComPort = 1;
+    Variabili::bytMode = backup ? 1 : 2;
+    Variabili::strFerma.clear();
+    DlgOpen::setAnswerer([&](bool save, const QString &, const QString &, const QString &) -> std::optional<QString> {
+        return save ? dir + QStringLiteral("/saved.bak") : image;
+    });
+    w.cmdStart_Click();
+    DlgOpen::setAnswerer(nullptr);
+    TransferFigures f;
+    f.ok = w.Text1(6)->toPlainText() == Variabili::strUpgrDone && timed->upgradeEnd.set;
+    sim.reset(); // writes the unit's firmware
+    QFile a(image), b(dir + QStringLiteral("/unit.bin"));
+    f.ok = f.ok && a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+    if (!f.ok)
+        return f;
+
+    const double baud = 19200.0;
+    const double upgradeWire = (double(records + 1) * 17 + 5) * 10 / baud;
+    const double upgradeWall = seconds(timed->upgradeEnd.at - timed->upgradeStart.at);
+    f.upgradeRatio = upgradeWall / upgradeWire;
+    f.recordsPerSecond = double(records + 1) / upgradeWall;
+    const Mark &first = backup ? timed->backupStart : timed->upgradeStart;
+    f.cpuShare = (timed->upgradeEnd.cpu - first.cpu) / seconds(timed->upgradeEnd.at - first.at);
+    if (backup) {
+        // go-ahead, first block's leading byte, n records and the end record,
+        // an answer per record, the trailer and its answer.
+        const double backupWire = (1.0 + 1 + double(records + 1) * 16 + records + 4 + 1) * 10 / baud;
+        f.backupRatio = seconds(timed->backupEnd.at - timed->backupStart.at) / backupWire;
+    }
+    w.Unload();
+    return f;
+}
+
+double scan(const QString &simProgram, const QList<QStringList> &simArgs, bool expectFound, double *cpuShare = nullptr)
+{
+    std::vector<std::unique_ptr<Sim>> sims;
+    QStringList paths;
+    for (const QStringList &args : simArgs) {
+        sims.push_back(std::make_unique<Sim>(simProgram, args));
+        paths << sims.back()->path;
+    }
+    setPorts(paths);
+    frmIstruzioni &w = freshWindow();
+    Variabili::strFerma.clear();
+    w.cmdOk_Click(); // cable step -> port-test step
+    const double cpu0 = cpuSeconds();
+    const auto t0 = Clock::now();
+    w.cmdCom_Click();
+    const double wall = seconds(Clock::now() - t0);
+    if (cpuShare)
+        *cpuShare = (cpuSeconds() - cpu0) / wall;
+    const bool found = Variabili::intComPort == 1 && w.Text1(6)->toPlainText() == Variabili::strConnected + QStringLiteral("1");
+    w.Unload();
+    return found == expectFound ? wall : -1;
+}
+
+QString machine()
+{
+    utsname u{};
+    uname(&u);
+    QString cpu;
+    QFile info(QStringLiteral("/proc/cpuinfo"));
+    if (info.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            if (line.startsWith("model name")) {
+                cpu = QString::fromLatin1(line.mid(line.indexOf(':') + 1)).trimmed();
+                break;
+            }
+        }
+    }
+    return QStringLiteral("%1 %2, %3, %4 cores").arg(QString::fromLatin1(u.sysname), QString::fromLatin1(u.release), cpu)
+        .arg(QThread::idealThreadCount());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    QString simProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/../sim/k410-sim");
+    if (const int i = int(args.indexOf(QStringLiteral("--sim"))); i > 0 && i + 1 < args.size())
+        simProgram = args[i + 1];
+    QTemporaryDir dir;
+    qputenv("K410_WORKDIR", dir.path().toLocal8Bit());
+    const int records = quick ? 200 : 5041;
+
+    std::fprintf(stderr, "Running (this takes a few minutes)...\n");
+    const auto pct = [](double v) { return QString::number(v * 100, 'f', 1) + QLatin1Char('%'); };
+    const auto ratio = [](double v) { return QString::number(v, 'f', 4); };
+    const auto secs = [](double v) { return v < 0 ? QStringLiteral("FAILED") : QString::number(v, 'f', 2) + QStringLiteral(" s"); };
+
+    const TransferFigures up = transfer(simProgram, dir.path(), records, false, true);
+    row(QStringLiteral("Upgrade, %1 records, paced 19200: wall/wire ratio").arg(records),
+        up.ok ? ratio(up.upgradeRatio) : QStringLiteral("FAILED"), QStringLiteral("<= 1.01"));
+    row(QStringLiteral("Upgrade, paced: process CPU share"), up.ok ? pct(up.cpuShare) : QStringLiteral("FAILED"),
+        QStringLiteral("<= 5%"));
+    const TransferFigures both = transfer(simProgram, dir.path(), records, true, true);
+    row(QStringLiteral("Backup + Upgrade, paced: backup wall/wire ratio"), both.ok ? ratio(both.backupRatio) : QStringLiteral("FAILED"),
+        QStringLiteral("<= 1.01"));
+    row(QStringLiteral("Backup + Upgrade, paced: upgrade wall/wire ratio"), both.ok ? ratio(both.upgradeRatio) : QStringLiteral("FAILED"),
+        QStringLiteral("<= 1.01"));
+    row(QStringLiteral("Backup + Upgrade, paced: process CPU share"), both.ok ? pct(both.cpuShare) : QStringLiteral("FAILED"),
+        QStringLiteral("<= 5%"));
+    const TransferFigures fast = transfer(simProgram, dir.path(), records, false, false);
+    row(QStringLiteral("Upgrade, unpaced pty: records per second"),
+        fast.ok ? QString::number(fast.recordsPerSecond, 'f', 0) : QStringLiteral("FAILED"), QStringLiteral(">= 20000"));
+    row(QStringLiteral("Upgrade, unpaced pty: host turnaround per record"),
+        fast.ok ? QString::number(1e6 / fast.recordsPerSecond, 'f', 1) + QStringLiteral(" us") : QStringLiteral("FAILED"));
+
+    static const int speeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200};
+    for (int speed : speeds) {
+        if (quick && speed < 9600)
+            continue;
+        const double t = scan(simProgram, {{QStringLiteral("--probe-speed"), QString::number(speed), QStringLiteral("--pace")}}, true);
+        row(QStringLiteral("Port scan: unit found on COM1 at %1 baud").arg(speed), secs(t));
+    }
+    if (!quick) {
+        double cpu = 0;
+        const QStringList silent{QStringLiteral("--silent")};
+        const double t = scan(simProgram, {silent, silent, silent, silent}, false, &cpu);
+        row(QStringLiteral("Port scan: 4 silent open ports"), secs(t), QStringLiteral("<= 30 s"));
+        row(QStringLiteral("Port scan: 4 silent ports, process CPU share"), pct(cpu));
+    }
+
+    // Start-up: the start window's own start-up path in a fresh process, five times.
+    QList<double> startups;
+    long rss = 0;
+    for (int i = 0; i < 5; ++i) {
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        env.insert(QStringLiteral("K410_T0_NS"), QString::number(qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec));
+        probe.setProcessEnvironment(env);
+        probe.start(QCoreApplication::applicationDirPath() + QStringLiteral("/k410-bench-startup"), {});
+        probe.waitForFinished(20000);
+        for (const QByteArray &line : probe.readAllStandardOutput().split('\n')) {
+            if (line.startsWith("startup_ms="))
+                startups << line.mid(11).toDouble();
+            else if (line.startsWith("peak_rss_kb="))
+                rss = qMax(rss, line.mid(12).toLong());
+        }
+    }
+    std::sort(startups.begin(), startups.end());
+    row(QStringLiteral("Start-up to start window shown (median of 5, %1)").arg(QGuiApplication::platformName()),
+        startups.isEmpty() ? QStringLiteral("FAILED") : QString::number(startups[startups.size() / 2] / 1000, 'f', 3) + QStringLiteral(" s"),
+        QStringLiteral("<= 0.5 s"));
+    row(QStringLiteral("Start-up: peak resident memory"), QString::number(double(rss) / 1024, 'f', 1) + QStringLiteral(" MB"),
+        QStringLiteral("<= 60 MB"));
+
+    std::printf("\nk410-bios benchmark on %s\n", qPrintable(machine()));
+    std::printf("%-62s %14s  %s\n", "figure", "measured", "target");
+    for (const Row &r : g_rows)
+        std::printf("%-62s %14s  %s\n", qPrintable(r.name), qPrintable(r.value), qPrintable(r.target));
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The checking stages of CI that follow ./test:
+#   asan  builds everything with AddressSanitizer + UndefinedBehaviorSanitizer
+#         in build-asan/ and runs the whole suite there (the spawned k410-sim
+#         included); any sanitizer report fails the stage;
+#   fuzz  builds the libFuzzer target over the image validator and reader with
+#         clang in build-fuzz/ and runs it for a bounded time (FUZZ_SECONDS,
+#         default 60) from the seed corpus; a crash, leak, oracle disagreement
+#         or sanitizer report fails the stage.
+# Usage: scripts/ci-extra.sh [asan] [fuzz]   (no argument: both)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(asan fuzz)
+
+# Debian packages the fuzz stage needs on top of scripts/setup.sh's list.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -q
+    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Run-time options of the sanitized binaries. Reports go to files under
+# $1 as well as failing the process, so a report from a child process whose
+# exit status a test does not look at (k410-sim) still fails the stage.
+sanitizer_env() {
+    local logs=$1
+    export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=0:print_stacktrace=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$logs/asan"
+    export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$logs/ubsan"
+}
+
+# Prints every sanitizer report left in $1; fails when there is one.
+check_reports() {
+    local logs=$1 found=0 f
+    for f in "$logs"/*; do
+        [ -e "$f" ] || continue
+        found=1
+        echo "----- sanitizer report $f"
+        cat "$f"
+    done
+    [ $found -eq 0 ] || { echo "Sanitizer reports found (above)."; return 1; }
+}
+
+stage_asan() {
+    scripts/setup.sh build-asan -DK410_SANITIZE=ON || return
+    local logs=$root/build-asan/sanitizer-logs
+    rm -rf "$logs"; mkdir -p "$logs"
+    local rc=0
+    (
+        sanitizer_env "$logs"
+        export QT_QPA_PLATFORM=offscreen
+        ctest --test-dir build-asan --output-on-failure --timeout 900 -j2
+    ) || rc=$?
+    check_reports "$logs" || rc=1
+    return $rc
+}
+
+stage_fuzz() {
+    install_missing "${FUZZ_PACKAGES[@]}" || return
+    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DK410_FUZZ=ON -DK410_BUILD_TESTS=OFF >/dev/null || return
+    cmake --build build-fuzz --target fuzz_image --parallel "$(nproc)" || return
+
+    local work=$root/build-fuzz/run
+    rm -rf "$work"; mkdir -p "$work/corpus" "$work/artifacts" "$work/logs"
+    local rc=0
+    (
+        sanitizer_env "$work/logs"
+        # libFuzzer reads the leak setting from its own flag; the new inputs go
+        # to the scratch corpus, the committed seeds are only read.
+        cd "$work"
+        "$root/build-fuzz/fuzz/fuzz_image" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
+            -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+            "$work/corpus" "$root/fuzz/corpus" 2>&1 | tee "$work/fuzz.log"
+    ) || rc=$?
+    check_reports "$work/logs" || rc=1
+    if ls "$work/artifacts"/* >/dev/null 2>&1; then
+        echo "Crash inputs kept in $work/artifacts:"; ls -l "$work/artifacts"
+        rc=1
+    fi
+    if grep -qE "ERROR: (Address|Leak|UndefinedBehavior)Sanitizer|runtime error:|image oracle:" "$work/fuzz.log"; then
+        rc=1
+    fi
+    {
+        grep -E "^#[0-9]+[[:space:]]+DONE" "$work/fuzz.log" | tail -1 || true
+        grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)" "$work/fuzz.log" || true
+        echo "corpus: $(ls "$work/corpus" | wc -l) new inputs + $(ls "$root/fuzz/corpus" | wc -l) seeds"
+    } > "$work/figures.txt"
+    echo "----- fuzz figures"
+    cat "$work/figures.txt"
+    return $rc
+}
+
+# A stage runs as the left side of "||", where errexit does not apply: each
+# stage checks its own commands.
+for s in "${stages[@]}"; do
+    start=$SECONDS
+    echo "===== stage $s"
+    status=0
+    "stage_$s" || status=$?
+    echo "===== stage $s: $((SECONDS - start)) s, exit $status"
+    [ $status -eq 0 ] || exit $status
+done

@@ -1,0 +1,230 @@
+// The port test through the window, against simulated units on pseudo-terminals.
+#include "E2e.h"
+
+#include "Variabili.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Variabili;
+using namespace e2e;
+
+namespace {
+
+QStringList speeds(const QString &list)
+{
+    return list.split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestPortTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QRadioButton *option(frmIstruzioni &w, int port)
+    {
+        QRadioButton *options[] = {w.optCom1, w.optCom2, w.optCom3, w.optCom4};
+        return options[port - 1];
+    }
+
+private slots:
+    void cleanup() { unloadWindow(); }
+
+    // COM1 holds a silent unit, COM2 one that answers only at 9600 baud: every
+    // setting of COM1 is tried in order, then COM2 up to 9600, where it is found.
+    void foundAt9600OnCom2()
+    {
+        SimUnit silent({"--silent"}, m_dir.path());
+        SimUnit unit({"--probe-speed", "9600"}, m_dir.path());
+        QVERIFY2(silent.start(), qPrintable(silent.errorText()));
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        mapPorts({silent.device(), unit.device(), "", ""});
+
+        frmIstruzioni &w = freshWindow();
+        w.cmdOk->click();
+        QVERIFY(!w.cmdCom->isHidden());
+        w.cmdCom->click();
+
+        QCOMPARE(intComPort, qint16(2));
+        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+        QVERIFY(!w.Image4->isHidden());
+        QVERIFY(!w.cmdOk->isHidden());
+        QVERIFY(!w.cmdPrec->isHidden());
+        QVERIFY(w.cmdCom->isHidden());
+        QVERIFY(w.FraCom->isHidden());
+        QVERIFY(!w.MSComm1->PortOpen());
+        QCOMPARE(openDescriptorsOn(unit.device()), 0);
+        QCOMPARE(openDescriptorsOn(silent.device()), 0);
+
+        // What the units saw on the wire: the eight speeds in order on COM1,
+        // then COM2 from 110 up to 9600, answered there once.
+        const QStringList all{"110", "300", "600", "1200", "2400", "4800", "9600", "19200"};
+        QCOMPARE(speeds(silent.report().value("probe_speeds_received")), all);
+        QCOMPARE(silent.number("probes_answered"), 0);
+        QCOMPARE(speeds(unit.report().value("probe_speeds_received")), all.mid(0, 7));
+        QCOMPARE(speeds(unit.report().value("probe_speeds_answered")), QStringList{"9600"});
+    }
+
+    // An answer that arrives after its wait ended sits in the line's buffer
+    // until the port is opened again; the next open must not count it. The
+    // unit answers only at 19200, and only after the port test has moved on.
+    void lateAnswerNotCountedAtNextOpen()
+    {
+        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "500000"}, m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        mapPorts({unit.device(), "", "", ""});
+
+        frmIstruzioni &w = freshWindow();
+        w.cmdOk->click();
+        w.cmdCom->click();
+        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
+        // The late answer is now waiting in the closed line's buffer.
+        QTRY_COMPARE_WITH_TIMEOUT(bytesWaitingOn(unit.device()), 30, 10000);
+
+        // Back to the port-test step and test again: 110 baud must not find the stale answer.
+        w.cmdPrec->click();
+        QVERIFY(!w.cmdCom->isHidden());
+        w.cmdCom->click();
+        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
+        QCOMPARE(intComPort, qint16(0));
+        QVERIFY(!w.FraCom->isHidden());
+        QVERIFY(w.optCom1->isEnabled());
+        QVERIFY(!w.optCom2->isEnabled());
+        // The unit answered the 19200 probe only (late, each time).
+        const QStringList answered = speeds(unit.report().value("probe_speeds_answered"));
+        QVERIFY(!answered.isEmpty());
+        QCOMPARE(answered.count("19200"), answered.size());
+    }
+
+    // The unit vanishes while its port is being tested: the port is released at
+    // once (no storm of read errors), the test goes on with the next port and
+    // finds the unit there; the lost port's option says what happened.
+    void unitKilledMidTest()
+    {
+        SimUnit doomed({"--probe-speed", "19200"}, m_dir.path());
+        SimUnit unit({"--probe-speed", "110"}, m_dir.path());
+        QVERIFY2(doomed.start(), qPrintable(doomed.errorText()));
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        mapPorts({doomed.device(), unit.device(), "", ""});
+
+        frmIstruzioni &w = freshWindow();
+        w.cmdOk->click();
+        auto *serial = w.MSComm1->findChild<QSerialPort *>();
+        QVERIFY(serial);
+        int readErrors = 0;
+        bool killed = false;
+        const auto counter = connect(serial, &QSerialPort::errorOccurred, this, [&](QSerialPort::SerialPortError e) {
+            if (killed && (e == QSerialPort::ReadError || e == QSerialPort::ResourceError))
+                ++readErrors;
+        });
+        const QString waitingAt600 = QStringLiteral("Test com 1 Setting 600,N,8,1");
+        auto trigger = when([&] { return w.Text1(6)->toPlainText() == waitingAt600; },
+                            [&] {
+                                doomed.kill();
+                                killed = true;
+                            });
+        w.cmdCom->click();
+        disconnect(counter);
+
+        QVERIFY(killed);
+        QVERIFY2(readErrors < 10, qPrintable(QString::number(readErrors)));
+        QCOMPARE(intComPort, qint16(2));
+        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(w.optCom1->toolTip().contains("Not available"));
+        QCOMPARE(unit.number("probes_answered"), 1);
+    }
+
+    // Each option's tooltip names its port's device; an option whose port
+    // could not be opened also says why, and stays disabled.
+    void portTooltips()
+    {
+        SimUnit held({"--silent"}, m_dir.path());
+        SimUnit silent({"--silent"}, m_dir.path());
+        QVERIFY2(held.start(), qPrintable(held.errorText()));
+        QVERIFY2(silent.start(), qPrintable(silent.errorText()));
+        const QString missing = m_dir.filePath("no-such-device");
+        mapPorts({held.device(), silent.device(), "", missing});
+
+        QSerialPort other;
+        other.setPortName(held.device());
+        QVERIFY(other.open(QIODevice::ReadWrite)); // another program holds COM1
+
+        frmIstruzioni &w = freshWindow();
+        w.setProbeTiming({std::chrono::milliseconds(30), 0.01});
+        w.cmdOk->click();
+        w.cmdCom->click();
+        other.close();
+
+        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
+        QVERIFY(!w.FraCom->isHidden());
+        QCOMPARE(w.FraCom->title(), strFraCom);
+        const bool enabled[] = {false, true, false, false};
+        const QString devices[] = {held.device(), silent.device(), QString(), missing};
+        const QString reasons[] = {"held by another program", QString(), "absent", "absent"};
+        for (int port = 1; port <= 4; ++port) {
+            const QString tip = option(w, port)->toolTip();
+            QCOMPARE(option(w, port)->isEnabled(), enabled[port - 1]);
+            QVERIFY2(tip.startsWith(QStringLiteral("COM%1: ").arg(port)), qPrintable(tip));
+            if (!devices[port - 1].isEmpty())
+                QVERIFY2(tip.contains(devices[port - 1]), qPrintable(tip));
+            else
+                QVERIFY2(tip.contains("no serial device"), qPrintable(tip));
+            if (reasons[port - 1].isEmpty())
+                QVERIFY2(!tip.contains("Not available"), qPrintable(tip));
+            else
+                QVERIFY2(tip.contains("Not available: " + reasons[port - 1]), qPrintable(tip));
+        }
+
+        // Choosing the one port that could be opened leads on to the power-off step.
+        w.optCom2->click();
+        QCOMPARE(intComPort, qint16(2));
+        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
+        w.cmdOk->click();
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+    }
+
+    // Exit while a port is being probed stops the test at its next check point;
+    // the port is closed and the button can start it again.
+    void exitDuringTest()
+    {
+        SimUnit silent({"--silent"}, m_dir.path());
+        QVERIFY2(silent.start(), qPrintable(silent.errorText()));
+        mapPorts({silent.device(), "", "", ""});
+
+        frmIstruzioni &w = freshWindow();
+        w.cmdOk->click();
+        auto trigger = when([&] { return w.Text1(6)->toPlainText().endsWith("300,N,8,1"); },
+                            [&] { w.cmdAnnulla->click(); });
+        w.cmdCom->click();
+
+        QVERIFY(w.isLoaded());
+        QVERIFY(strFerma.isEmpty());
+        QVERIFY(!w.MSComm1->PortOpen());
+        QCOMPARE(openDescriptorsOn(silent.device()), 0);
+        QVERIFY(w.cmdCom->isEnabled());
+        QVERIFY(!w.cmdCom->isHidden());
+        QVERIFY(w.FraCom->isHidden());
+        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Test com 1 Setting 300,N,8,1"));
+        QCOMPARE(speeds(silent.report().value("probe_speeds_received")), (QStringList{"110", "300"}));
+    }
+};
+
+int runPortTestTests(int argc, char **argv)
+{
+    TestPortTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_porttest.moc"

@@ -1,0 +1,614 @@
+// Backup and upgrade through the window: the wizard is walked to the start
+// step through the real port test, Start runs the whole procedure against a
+// simulated unit, and the test compares what reached the unit and the disk.
+#include "E2e.h"
+
+#include "DlgOpen.h"
+#include "FakeCommPort.h"
+#include "ImageFile.h"
+#include "ProgressBar.h"
+#include "Variabili.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <optional>
+
+using namespace Variabili;
+using namespace e2e;
+
+namespace {
+
+// The unit's own firmware and the release image differ, so an upgrade shows.
+const QStringList kUnitFirmware{"--records", "60", "--seed", "11"};
+const QStringList kReleaseImage{"--records", "60", "--seed", "22"};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+struct DialogCall
+{
+    bool save;
+    QString title;
+    QString filter;
+};
+
+} // namespace
+
+class TestTransfer : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_release;     // release image, 60 records
+    QString m_unitImage;   // the simulated unit's firmware before any upgrade
+    QString m_savePath;    // where the save dialog puts the backup
+    QString m_imagePath;   // what the open dialog chooses
+    QList<DialogCall> m_dialogs;
+    std::optional<bool> m_cancel; // cancel the save (true) or the open (false) dialog
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    /// Dialogs answered with m_savePath and m_imagePath, every call recorded.
+    void answerDialogs()
+    {
+        DlgOpen::setAnswerer([this](bool save, const QString &title, const QString &filter,
+                                    const QString &) -> std::optional<QString> {
+            m_dialogs.append({save, title, filter});
+            if (m_cancel && *m_cancel == save)
+                return std::nullopt;
+            return save ? m_savePath : m_imagePath;
+        });
+    }
+
+    /// Sim options for a unit on COM1 that the port test finds at once.
+    static QStringList unitArgs(const QStringList &extra)
+    {
+        return QStringList{"--probe-speed", "110", "--erase-ms", "20"} + kUnitFirmware + extra;
+    }
+
+    /// From the cable step to the start step: the real port test finds the unit
+    /// on COM1, then the mode is chosen.
+    frmIstruzioni &toStartStep(const QString &device, bool backup)
+    {
+        mapPorts({device, "", "", ""});
+        frmIstruzioni &w = freshWindow();
+        w.cmdOk->click();
+        w.cmdCom->click();
+        if (w.Text1(0)->toPlainText() != strIstrPowerOff)
+            return w;
+        // The technician's pause (switching the unit off). The simulator notes
+        // the port test's close a few milliseconds late; without the pause that
+        // note could land inside the transfer's first exchanges and cut them off.
+        QTest::qWait(100);
+        w.cmdOk->click();
+        (backup ? w.optBakUp : w.optUpgr)->click();
+        w.cmdOk->click();
+        answerDialogs();
+        return w;
+    }
+
+    bool atStartStep(frmIstruzioni &w) const
+    {
+        return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
+    }
+
+    /// The normal ending: port closed, progress display and pictures hidden, only Exit left.
+    void checkNormalEnding(frmIstruzioni &w, const QString &status)
+    {
+        QCOMPARE(w.Text1(6)->toPlainText(), status);
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(w.ProgressBar1->isHidden());
+        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Image5->isHidden());
+        QVERIFY(w.Image6->isHidden());
+        QVERIFY(w.cmdStart->isHidden());
+        QVERIFY(!w.cmdStart->isEnabled());
+        QVERIFY(w.cmdOk->isHidden());
+        QVERIFY(w.cmdPrec->isHidden());
+        QVERIFY(w.fraMode->isHidden());
+        QVERIFY(!w.cmdAnnulla->isHidden());
+        QCOMPARE(bytMode, quint8(0));
+        QVERIFY(strFerma.isEmpty());
+    }
+
+    /// The error ending: back at the mode step with neither option selected and
+    /// the error's description in the error box.
+    void checkErrorEnding(frmIstruzioni &w, const QString &inError)
+    {
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrMode);
+        QVERIFY(!w.fraMode->isHidden());
+        QVERIFY(!w.optBakUp->isChecked());
+        QVERIFY(!w.optUpgr->isChecked());
+        QVERIFY(!w.cmdOk->isHidden());
+        QVERIFY(!w.cmdPrec->isHidden());
+        QVERIFY(w.cmdStart->isHidden());
+        QVERIFY(w.cmdStart->isEnabled());
+        QVERIFY(w.Image5->isHidden());
+        QVERIFY(w.Image6->isHidden());
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(!w.txtError->isHidden());
+        QVERIFY2(w.txtError->text().contains(inError), qPrintable(w.txtError->text()));
+    }
+
+    /// Nothing of the transfer stays open: neither the line nor a file.
+    void checkNothingOpen(const QString &device)
+    {
+        QCOMPARE(openDescriptorsOn(device), 0);
+        QCOMPARE(openDescriptorsOn(m_imagePath), 0);
+        QCOMPARE(openDescriptorsOn(ImageFile::BackupWriter::workingFilePath()), 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (qEnvironmentVariableIsSet("K410_E2E_KEEP")) { // keep reports and files for a look
+            m_dir.setAutoRemove(false);
+            qInfo("files in %s", qPrintable(m_dir.path()));
+        }
+        qputenv("K410_WORKDIR", QFile::encodeName(path("work")));
+        m_release = path("release.bio");
+        m_unitImage = path("unit.bio");
+        QVERIFY(SimUnit::runOnce(kReleaseImage + QStringList{"--write-image", m_release}));
+        QVERIFY(SimUnit::runOnce(kUnitFirmware + QStringList{"--write-image", m_unitImage}));
+        QCOMPARE(readAll(m_release).size(), 60 * 16 + 20);
+        QVERIFY(readAll(m_release) != readAll(m_unitImage));
+    }
+
+    void init()
+    {
+        m_dialogs.clear();
+        m_cancel.reset();
+        m_savePath = path("saved.bak");
+        m_imagePath = m_release;
+        QFile::remove(m_savePath);
+        QFile::remove(ImageFile::BackupWriter::workingFilePath());
+    }
+
+    void cleanup() { unloadWindow(); }
+
+    // The whole road: backup saved byte for byte, the unit holding the image
+    // afterwards, the status texts in order and the progress display at the end.
+    void backupAndUpgrade()
+    {
+        SimUnit unit(unitArgs({}), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), true);
+        QVERIFY(atStartStep(w));
+        QCOMPARE(w.cmdStart->text(), strStartBackUp);
+        StatusLog log(w.Text1(6));
+
+        w.cmdStart->click();
+
+        checkNormalEnding(w, strUpgrDone);
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
+        QCOMPARE(w.Text1(6)->pos(), QPoint(24, 240));
+        // 61 steps (60 records and the end record) take the bar just past 1%.
+        QCOMPARE(w.Label2->text(), QStringLiteral("803 byte 1%"));
+        QVERIFY(w.txtError->isHidden());
+        QCOMPARE(log.texts(), (QStringList{strLinking, strBackUpActive + "     (" + m_savePath + ")", strBiosSaved,
+                                           strLinking, strErasing, strUpgrActive + "     (" + m_imagePath + ")",
+                                           strUpgrDone}));
+        QCOMPARE(m_dialogs.size(), 2);
+        QVERIFY(m_dialogs[0].save);
+        QCOMPARE(m_dialogs[0].title, strSaveTitle);
+        QCOMPARE(m_dialogs[0].filter, QStringLiteral("File bak (*.bak);;File bio (*.bio)"));
+        QVERIFY(!m_dialogs[1].save);
+        QCOMPARE(m_dialogs[1].title, strOpenTitle);
+        QCOMPARE(m_dialogs[1].filter, QStringLiteral("File bio (*.bio);;File bak (*.bak)"));
+        checkNothingOpen(unit.device());
+
+        QCOMPARE(readAll(m_savePath), readAll(m_unitImage));
+        QCOMPARE(unit.firmware(), readAll(m_release));
+        QCOMPARE(unit.number("backups_completed"), 1);
+        QCOMPARE(unit.number("end_block_answers"), 0);
+        QCOMPARE(unit.number("erase_requests"), 1);
+        QCOMPARE(unit.number("records_accepted"), 60);
+        QCOMPARE(unit.number("upgrades_completed"), 1);
+    }
+
+    // Runs that complete, with the unit's faults that the procedure rides over.
+    void completes_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<bool>("twentyBytes");
+        QTest::addColumn<QStringList>("expected"); // report values
+        QTest::addColumn<int>("erasings");          // times strErasing was shown
+        QTest::addColumn<QString>("caption");       // Label2 at the end
+
+        QTest::newRow("upgrade alone") << false << QStringList{} << false
+                                       << QStringList{"read_requests=0", "erase_requests=1", "records_received=61"}
+                                       << 1 << "803 byte 1%";
+        QTest::newRow("20-byte image") << false << QStringList{} << true
+                                       << QStringList{"records_received=1", "end_records=1", "records_accepted=0"}
+                                       << 1 << "0 byte 0%";
+        QTest::newRow("record answered 0x15")
+            << false << QStringList{"--nak-record", "5"} << false
+            << QStringList{"records_naked=1", "records_received=62"} << 1 << "803 byte 1%";
+        QTest::newRow("trailer answered 0x15: restart")
+            << false << QStringList{"--nak-trailer", "1"} << false
+            << QStringList{"trailer_naks=1", "restarts=1", "erase_requests=2", "link_answers=2"} << 2 << "803 byte 1%";
+        QTest::newRow("corrupt backup block")
+            << true << QStringList{"--corrupt-block", "3"} << false
+            << QStringList{"naks_received=1", "corrupt_blocks_sent=1", "backups_completed=1"} << 1 << "803 byte 1%";
+        QTest::newRow("0x06 0x05 in one take") << true << QStringList{"--ack-enq-together"} << false
+                                               << QStringList{"read_requests_answered=1", "backups_completed=1"}
+                                               << 1 << "803 byte 1%";
+        QTest::newRow("noise before the link answer")
+            << false << QStringList{"--garbage", "7"} << false << QStringList{"garbage_sent=7"} << 1 << "803 byte 1%";
+    }
+
+    void completes()
+    {
+        QFETCH(bool, backup);
+        QFETCH(QStringList, simArgs);
+        QFETCH(bool, twentyBytes);
+        QFETCH(QStringList, expected);
+        QFETCH(int, erasings);
+        QFETCH(QString, caption);
+
+        if (twentyBytes) {
+            m_imagePath = path("twenty.bio");
+            QByteArray image(13, '\x5A');
+            image += QByteArray(3, '\xFF');
+            image += QByteArray("\x01\x02\x03\x04", 4);
+            QVERIFY(writeAll(m_imagePath, image));
+        }
+        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), backup);
+        QVERIFY(atStartStep(w));
+        StatusLog log(w.Text1(6));
+
+        w.cmdStart->click();
+
+        checkNormalEnding(w, strUpgrDone);
+        QCOMPARE(w.Label2->text(), caption);
+        QCOMPARE(log.texts().count(strErasing), erasings);
+        QCOMPARE(log.texts().contains(strBiosSaved), backup);
+        // A record the unit refused leaves strFileDamaged up to the end.
+        if (log.texts().contains(strFileDamaged))
+            QCOMPARE(log.after(strFileDamaged), QStringList{strUpgrDone});
+        QCOMPARE(log.texts().contains(strFileDamaged), simArgs.contains("--nak-record"));
+        checkNothingOpen(unit.device());
+
+        if (backup)
+            QCOMPARE(readAll(m_savePath), readAll(m_unitImage));
+        else
+            QVERIFY(!QFile::exists(m_savePath));
+        QCOMPARE(unit.firmware(), readAll(m_imagePath));
+        QCOMPARE(unit.number("upgrades_completed"), 1);
+        for (const QString &pair : expected) {
+            const QString key = pair.section('=', 0, 0);
+            QCOMPARE(QString(key + "=" + unit.report().value(key)), pair);
+        }
+    }
+
+    // A damaged image is refused before anything is sent to the unit.
+    void damagedImage()
+    {
+        m_imagePath = path("damaged.bio");
+        QVERIFY(SimUnit::runOnce(kReleaseImage + QStringList{"--write-damaged", m_imagePath}));
+        SimUnit unit(unitArgs({}), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), false);
+        QVERIFY(atStartStep(w));
+
+        w.cmdStart->click();
+
+        QCOMPARE(w.Text1(6)->toPlainText(), strFileDamaged);
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrStart);
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Image5->isHidden());
+        QVERIFY(w.cmdStart->isHidden());
+        QVERIFY(w.cmdOk->isHidden());
+        QCOMPARE(bytMode, quint8(2));
+        QVERIFY(strFerma.isEmpty());
+        checkNothingOpen(unit.device());
+        QCOMPARE(unit.firmware(), readAll(m_unitImage));
+        QCOMPARE(unit.number("link_requests"), 0);
+        QCOMPARE(unit.number("erase_requests"), 0);
+        QCOMPARE(unit.number("records_received"), 0);
+    }
+
+    // Failures that take the error ending: back at the mode step with the
+    // error's description shown, and the unit never erased.
+    void errorEndings_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("inError");
+        QTest::addColumn<bool>("unitLinked"); // the unit saw link requests
+
+        QTest::newRow("truncated image") << false << "truncated" << "truncated.bio" << false;
+        QTest::newRow("empty image") << false << "empty" << "empty.bio" << false;
+        QTest::newRow("trailer of 2 bytes") << false << "short trailer" << "short-trailer.bio" << false;
+        QTest::newRow("save dialog cancelled") << true << "cancel save" << "Cancel was selected" << false;
+        QTest::newRow("open dialog cancelled") << false << "cancel open" << "Cancel was selected" << false;
+        QTest::newRow("unwritable save path") << true << "unwritable" << "not-a-dir" << true;
+        QTest::newRow("port held by another program") << false << "port held" << "COM1" << false;
+    }
+
+    void errorEndings()
+    {
+        QFETCH(bool, backup);
+        QFETCH(QString, fault);
+        QFETCH(QString, inError);
+        QFETCH(bool, unitLinked);
+
+        const QByteArray release = readAll(m_release);
+        if (fault == "truncated") {
+            m_imagePath = path("truncated.bio");
+            QVERIFY(writeAll(m_imagePath, release.left(16 * 30 + 7)));
+        } else if (fault == "empty") {
+            m_imagePath = path("empty.bio");
+            QVERIFY(writeAll(m_imagePath, QByteArray()));
+        } else if (fault == "short trailer") {
+            m_imagePath = path("short-trailer.bio");
+            QVERIFY(writeAll(m_imagePath, release.left(release.size() - 2)));
+        } else if (fault == "cancel save") {
+            m_cancel = true;
+        } else if (fault == "cancel open") {
+            m_cancel = false;
+        } else if (fault == "unwritable") {
+            QVERIFY(writeAll(path("not-a-dir"), "a plain file"));
+            m_savePath = path("not-a-dir/saved.bak");
+        }
+
+        SimUnit unit(unitArgs({}), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), backup);
+        QVERIFY(atStartStep(w));
+        StatusLog log(w.Text1(6));
+        QSerialPort other;
+        if (fault == "port held") {
+            other.setPortName(unit.device());
+            QVERIFY(other.open(QIODevice::ReadWrite));
+        }
+
+        w.cmdStart->click();
+        other.close();
+
+        checkErrorEnding(w, inError);
+        QVERIFY(!log.texts().contains(strBiosSaved));
+        checkNothingOpen(unit.device());
+        if (fault == "unwritable")
+            QVERIFY(!QFile::exists(m_savePath));
+        // Next at the mode step leads to Start again, captioned for an upgrade.
+        w.cmdOk->click();
+        QVERIFY(atStartStep(w));
+        QCOMPARE(w.cmdStart->text(), strStartUpgr);
+
+        QCOMPARE(unit.firmware(), readAll(m_unitImage));
+        QCOMPARE(unit.number("link_requests") > 0, unitLinked);
+        QCOMPARE(unit.number("erase_requests"), 0);
+        QCOMPARE(unit.number("records_received"), 0);
+    }
+
+    // A stop (Exit, or a key in the status line) in each phase ends the run
+    // with strTransferBroken and the port closed.
+    void stops_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("byKey");
+
+        const QStringList linking{"--power-up-after-ms", "600000"};
+        const QStringList blocks{"--silent-after-block", "5"};
+        const QStringList erase{"--erase-ms", "600000"};
+        const QStringList download{"--silent-after-record", "5"};
+        for (bool byKey : {false, true}) {
+            const char *how = byKey ? "key" : "Exit";
+            QTest::addRow("%s while linking", how) << true << linking << "linking" << byKey;
+            QTest::addRow("%s during backup blocks", how) << true << blocks << "blocks" << byKey;
+            QTest::addRow("%s during erase", how) << false << erase << "erase" << byKey;
+            QTest::addRow("%s during download", how) << false << download << "download" << byKey;
+        }
+    }
+
+    void stops()
+    {
+        QFETCH(bool, backup);
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, phase);
+        QFETCH(bool, byKey);
+
+        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), backup);
+        QVERIFY(atStartStep(w));
+
+        const auto inPhase = [&w, phase] {
+            const QString status = w.Text1(6)->toPlainText();
+            const bool bar = !w.ProgressBar1->isHidden();
+            if (phase == "linking")
+                return status == strLinking;
+            if (phase == "blocks")
+                return bar && status.startsWith(strBackUpActive) && w.ProgressBar1->Value() > 0.1f;
+            if (phase == "erase")
+                return status == strErasing;
+            return bar && status.startsWith(strUpgrActive) && w.ProgressBar1->Value() > 0.1f;
+        };
+        bool acted = false;
+        auto trigger = when(inPhase, [&] {
+            acted = true;
+            if (byKey)
+                QTest::keyClick(w.Text1(6), Qt::Key_Shift);
+            else
+                w.cmdAnnulla->click();
+        });
+        w.cmdStart->click();
+
+        QVERIFY(acted);
+        QVERIFY(w.isLoaded());
+        checkNormalEnding(w, strTransferBroken);
+        QVERIFY(w.txtError->isHidden());
+        checkNothingOpen(unit.device());
+        QVERIFY(!QFile::exists(m_savePath));
+        if (phase == "blocks") // the partial working copy stays where it is
+            QVERIFY(readAll(ImageFile::BackupWriter::workingFilePath()).size() > 16);
+        QCOMPARE(unit.number("upgrades_completed"), 0);
+        QCOMPARE(unit.number("backups_completed"), 0);
+        if (phase != "download")
+            QCOMPARE(unit.number("records_received"), 0);
+    }
+
+    // The unit hangs up in the middle: the lost line is reported through OnComm
+    // while the bar shows, the run stops, and nothing stays open.
+    void hangUp_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::newRow("during download") << false << QStringList{"--hangup-at-record", "5"};
+        QTest::newRow("during backup blocks") << true << QStringList{"--hangup-at-block", "5"};
+    }
+
+    void hangUp()
+    {
+        QFETCH(bool, backup);
+        QFETCH(QStringList, simArgs);
+        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), backup);
+        QVERIFY(atStartStep(w));
+
+        w.cmdStart->click();
+
+        QVERIFY(unit.waitForEnd());
+        QVERIFY(!w.txtError->isHidden());
+        QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
+        checkNormalEnding(w, strTransferBroken);
+        checkNothingOpen(unit.device());
+        QVERIFY(!QFile::exists(m_savePath));
+        QCOMPARE(unit.report().value("end_reason"), backup ? "hangup-at-block" : "hangup-at-record");
+    }
+
+    // Line errors reported while the bar shows stop the run; line-state changes
+    // and errors before the bar shows do not. (A pseudo-terminal reports no
+    // line errors, so a scripted port plays the unit here.)
+    void lineErrors_data()
+    {
+        QTest::addColumn<int>("event");
+        QTest::addColumn<bool>("duringLink");
+        QTest::addColumn<QString>("text"); // empty: the run completes
+
+        QTest::newRow("framing error in download") << 1004 << false << "Framing error";
+        QTest::newRow("parity error in download") << 1009 << false << "Parity Error";
+        QTest::newRow("unknown event in download") << 1005 << false << "Unknown error or event";
+        QTest::newRow("CTS change in download") << 3 << false << "";
+        QTest::newRow("framing error while linking") << 1004 << true << "";
+    }
+
+    void lineErrors()
+    {
+        QFETCH(int, event);
+        QFETCH(bool, duringLink);
+        QFETCH(QString, text);
+
+        frmIstruzioni &w = freshWindow();
+        auto owned = std::make_unique<FakeCommPort>();
+        FakeCommPort *port = owned.get();
+        w.setCommControl(std::move(owned));
+        int records = 0;
+        const auto raise = [port, event] {
+            QTimer::singleShot(0, port, [port, event] { port->raiseComm(qint16(event)); });
+        };
+        port->responder = [&](const QByteArray &written, qint16, const QString &) -> QByteArray {
+            if (written == QByteArray(1, '\x02'))
+                return QByteArray(30, 'u');
+            if (written == QByteArray(1, '\x05')) {
+                if (duringLink)
+                    raise();
+                return QByteArray(1, '\x06');
+            }
+            if (written.size() == 16 && ++records == 3 && !duringLink)
+                raise();
+            return QByteArray(1, '\x06'); // "B", each record, the trailer
+        };
+        w.cmdOk->click();
+        w.cmdCom->click();
+        QCOMPARE(intComPort, qint16(1));
+        w.cmdOk->click();
+        w.optUpgr->click();
+        w.cmdOk->click();
+        answerDialogs();
+        QVERIFY(atStartStep(w));
+
+        w.cmdStart->click();
+
+        if (text.isEmpty()) {
+            checkNormalEnding(w, strUpgrDone);
+            QVERIFY(w.txtError->isHidden());
+            QCOMPARE(records, 61);
+        } else {
+            checkNormalEnding(w, strTransferBroken);
+            QVERIFY(!w.txtError->isHidden());
+            QCOMPARE(w.txtError->text(), text);
+            QCOMPARE(records, 3);
+        }
+        QVERIFY(port->log.last().startsWith("close 1"));
+        // After the run the bar is hidden: a later error is not shown.
+        const QString shown = w.txtError->text();
+        port->raiseComm(1008);
+        QCOMPARE(w.txtError->text(), shown);
+        QVERIFY(strFerma.isEmpty());
+    }
+
+    // The close box during a transfer stops it; the window then closes by itself.
+    void closeBoxDuringTransfer()
+    {
+        SimUnit unit(unitArgs({"--silent-after-record", "5"}), m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), false);
+        QVERIFY(atStartStep(w));
+        w.show();
+
+        std::optional<bool> closed;
+        bool loadedAfterClose = false;
+        auto trigger = when([&w] { return w.ProgressBar1 && w.ProgressBar1->Value() > 0.05f; },
+                            [&] {
+                                closed = w.close();
+                                loadedAfterClose = w.isLoaded();
+                            });
+        w.cmdStart->click();
+
+        QCOMPARE(closed, std::optional<bool>(false)); // refused while the loop runs...
+        QVERIFY(loadedAfterClose);
+        QVERIFY(!w.isLoaded()); // ...and carried out once it has ended
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(strFerma.isEmpty());
+        checkNothingOpen(unit.device());
+        QCOMPARE(unit.number("upgrades_completed"), 0);
+    }
+};
+
+int runTransferTests(int argc, char **argv)
+{
+    TestTransfer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_transfer.moc"
