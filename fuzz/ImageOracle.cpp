@@ -7,6 +7,10 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_LINUX
+#include <dirent.h>
+#endif
+
 namespace ImageOracle {
 
 namespace {
@@ -35,6 +39,24 @@ bool endMarked(QByteArrayView record)
 {
     return static_cast<unsigned char>(record[13]) == 0xFF && static_cast<unsigned char>(record[14]) == 0xFF
         && static_cast<unsigned char>(record[15]) == 0xFF;
+}
+
+/// Descriptors open in this process (-1 where that cannot be told): the file
+/// layer must leave none behind on any way out.
+int openDescriptors()
+{
+#ifdef Q_OS_LINUX
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int count = 0;
+    while (::readdir(dir))
+        ++count;
+    ::closedir(dir);
+    return count;
+#else
+    return -1;
+#endif
 }
 
 QString hex(QByteArrayView bytes)
@@ -208,11 +230,24 @@ const char *outcomeName(Outcome outcome)
 QString check(QByteArrayView image, const QString &path)
 {
     const Expectation want = expect(image);
+    const int descriptors = openDescriptors();
+    const auto leftOpen = [descriptors](const char *step) {
+        const int now = openDescriptors();
+        return now == descriptors ? QString()
+                                  : QStringLiteral("%1: %2 descriptors open before, %3 after")
+                                        .arg(QLatin1String(step)).arg(descriptors).arg(now);
+    };
     QString failure = checkValidator(want, path);
+    if (failure.isEmpty())
+        failure = leftOpen("validator");
     if (failure.isEmpty())
         failure = checkValidatorStops(image, path);
     if (failure.isEmpty())
+        failure = leftOpen("stopped validator");
+    if (failure.isEmpty())
         failure = checkReader(image, want, path);
+    if (failure.isEmpty())
+        failure = leftOpen("reader");
     return failure;
 }
 

@@ -38,7 +38,8 @@ const char *outcomeName(Outcome outcome);
 /// the trailer, a restart from the start) over the file at `path`, which is
 /// meant to hold `image`, and compares each step with the model. A stop
 /// request is also tried: the validator must give up before the first data
-/// byte. Returns an empty string when everything agrees, otherwise what
+/// byte. No step may leave a descriptor open (checked where the system tells).
+/// Returns an empty string when everything agrees, otherwise what
 /// differed. Only RunTimeError is caught: any other exception escapes.
 QString check(QByteArrayView image, const QString &path);
 

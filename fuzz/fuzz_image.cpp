@@ -50,11 +50,15 @@ void writeInput(const uint8_t *data, size_t size)
 
 } // namespace
 
+// The scratch directory is made under $K410_FUZZ_SCRATCH when set (the CI
+// script removes that one even after a crash), else on /dev/shm, else in the
+// temporary directory.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const char *base = QDir(QStringLiteral("/dev/shm")).exists() ? "/dev/shm" : nullptr;
-    QByteArray pattern = QFile::encodeName(base ? QString::fromLatin1(base) : QDir::tempPath());
-    pattern += "/k410-fuzz-XXXXXX";
+    QString base = qEnvironmentVariable("K410_FUZZ_SCRATCH");
+    if (base.isEmpty())
+        base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    QByteArray pattern = QFile::encodeName(base) + "/k410-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         fail("cannot create a scratch directory from " + pattern);
     g_dir = QFile::decodeName(pattern);

@@ -6,7 +6,7 @@
 #   fuzz  builds the libFuzzer target over the image validator and reader with
 #         clang in build-fuzz/ and runs it for a bounded time (FUZZ_SECONDS,
 #         default 60) from the seed corpus; a crash, leak, oracle disagreement
-#         or sanitizer report fails the stage.
+#         or sanitizer report fails the stage. FUZZ_FLAGS adds libFuzzer flags.
 # Usage: scripts/ci-extra.sh [asan] [fuzz]   (no argument: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -75,16 +75,20 @@ stage_fuzz() {
 
     local work=$root/build-fuzz/run
     rm -rf "$work"; mkdir -p "$work/corpus" "$work/artifacts" "$work/logs"
+    local scratch
+    scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/k410-fuzz-ci.XXXXXX") || return
     local rc=0
     (
         sanitizer_env "$work/logs"
+        export K410_FUZZ_SCRATCH=$scratch
         # libFuzzer reads the leak setting from its own flag; the new inputs go
         # to the scratch corpus, the committed seeds are only read.
         cd "$work"
         "$root/build-fuzz/fuzz/fuzz_image" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
-            -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+            -print_final_stats=1 -artifact_prefix="$work/artifacts/" ${FUZZ_FLAGS:-} \
             "$work/corpus" "$root/fuzz/corpus" 2>&1 | tee "$work/fuzz.log"
     ) || rc=$?
+    rm -rf "$scratch"
     check_reports "$work/logs" || rc=1
     if ls "$work/artifacts"/* >/dev/null 2>&1; then
         echo "Crash inputs kept in $work/artifacts:"; ls -l "$work/artifacts"

@@ -50,6 +50,7 @@ struct HangUpFault
 struct Arrival
 {
     bool hostGone = false;
+    unsigned session = 0;     ///< for hostGone: the host session that ended
     std::uint8_t byte = 0;
     LineSpeed line;           ///< host's line speeds when the byte was written
     Clock::time_point ready;  ///< earliest time the unit may act on it (its line time is over)
@@ -119,7 +120,9 @@ private:
     Clock::time_point m_rxLineFree{};  // when the last received byte finished its line time
     Clock::time_point m_txLineFree{};  // when the last sent byte finished its line time
     int m_hostOpenCount = 0;
-    std::deque<Clock::time_point> m_hostGoneAt; // hang-up marks waiting for their grace to end
+    std::deque<std::pair<Clock::time_point, unsigned>> m_hostGoneAt; // hang-up marks (due, session) in their grace
+    unsigned m_hostSession = 0;     // counts the host's opens of a closed port
+    unsigned m_exchangeSession = 0; // host session in which the running exchange began
 
     bool m_silent = false;
     bool m_powerUpStarted = false;
@@ -168,14 +171,14 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
     if (m_stopRequested)
         throw Stopped{};
     auto now = Clock::now();
-    while (!m_hostGoneAt.empty() && now >= m_hostGoneAt.front()) {
+    while (!m_hostGoneAt.empty() && now >= m_hostGoneAt.front().first) {
         drainMaster();
-        m_rx.push_back(Arrival{true, 0, {}, std::max(now, m_rxLineFree)});
+        m_rx.push_back(Arrival{true, m_hostGoneAt.front().second, 0, {}, std::max(now, m_rxLineFree)});
         m_hostGoneAt.pop_front();
     }
     auto until = std::min(deadline, now + kMaxPollWait);
     if (!m_hostGoneAt.empty())
-        until = std::min(until, m_hostGoneAt.front());
+        until = std::min(until, m_hostGoneAt.front().first);
     const auto wait = std::max(until - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec ts{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
@@ -218,7 +221,7 @@ void UnitSimulator::Engine::drainMaster()
         const auto bt = m_opt.pace ? byteTime(line.out) : Clock::duration::zero();
         for (ssize_t i = 0; i < n; ++i) {
             m_rxLineFree = std::max(now, m_rxLineFree) + bt;
-            m_rx.push_back(Arrival{false, buf[i], line, m_rxLineFree});
+            m_rx.push_back(Arrival{false, 0, buf[i], line, m_rxLineFree});
         }
     }
 }
@@ -233,13 +236,15 @@ void UnitSimulator::Engine::readHostEvents()
         for (ssize_t pos = 0; pos < n;) {
             const auto *ev = reinterpret_cast<const inotify_event *>(buf + pos);
             if (ev->mask & IN_OPEN) {
+                if (m_hostOpenCount == 0)
+                    ++m_hostSession;
                 ++m_hostOpenCount;
                 note([](SimReport &r) { ++r.hostOpens; });
             }
             if ((ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && m_hostOpenCount > 0 && --m_hostOpenCount == 0) {
                 // The host's last descriptor is closed. The mark goes into the input queue
                 // shortly after, behind whatever the host wrote before closing.
-                m_hostGoneAt.push_back(Clock::now() + kHangupGrace);
+                m_hostGoneAt.emplace_back(Clock::now() + kHangupGrace, m_hostSession);
             }
             pos += ssize_t(sizeof(inotify_event) + ev->len);
         }
@@ -272,6 +277,13 @@ std::optional<std::uint8_t> UnitSimulator::Engine::exchangeByte(std::optional<Cl
         const auto a = next(deadline);
         if (!a)
             return std::nullopt;
+        if (a->hostGone && a->session < m_exchangeSession) {
+            // The mark of a close that came before this exchange began (the host
+            // closed and reopened the port, as between the port test and the
+            // transfer): the host that started this exchange is still there.
+            note([](SimReport &r) { ++r.hostHangups; });
+            continue;
+        }
         if (a->hostGone) {
             note([](SimReport &r) {
                 ++r.hostHangups;
@@ -474,6 +486,7 @@ void UnitSimulator::Engine::linkRequest()
 // the trailer follows and the host's 0x06 completes the backup.
 void UnitSimulator::Engine::backup()
 {
+    m_exchangeSession = m_hostSession;
     if (m_opt.ackEnqTogether) {
         send({kAck, kEnq});
     } else {
@@ -565,6 +578,7 @@ void UnitSimulator::Engine::backup()
 // answer completes the upgrade (0x06) or sends the host back to the link exchange (0x15).
 void UnitSimulator::Engine::upgrade()
 {
+    m_exchangeSession = m_hostSession;
     const bool restart = m_restartExpected;
     m_restartExpected = false;
     note([restart](SimReport &r) {

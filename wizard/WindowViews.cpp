@@ -15,6 +15,15 @@
 
 namespace {
 
+// The error box is one line wide: show the start of a long text (what
+// failed), with the whole of it in the tooltip.
+void setErrorBoxText(QLineEdit *box, const QString &text)
+{
+    box->setText(text);
+    box->setCursorPosition(0);
+    box->setToolTip(text);
+}
+
 // Twips to pixels (15 twips per pixel).
 int px(int twips)
 {
@@ -134,7 +143,7 @@ void CommEventWindowView::showErrorBox()
 
 void CommEventWindowView::setErrorText(const QString &text)
 {
-    w.txtError->setText(text);
+    setErrorBoxText(w.txtError, text);
 }
 
 // ---- Transfer ---------------------------------------------------------------
@@ -220,7 +229,7 @@ void TransferWindowView::setProgressCaptionVisible(bool visible)
 void TransferWindowView::showError(const QString &text)
 {
     w.txtError->show();
-    w.txtError->setText(text);
+    setErrorBoxText(w.txtError, text);
 }
 
 FileDialog &TransferWindowView::dlgOpen()

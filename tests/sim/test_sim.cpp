@@ -674,6 +674,29 @@ private slots:
         QVERIFY(unit->report().silent);
     }
 
+    // Closing the port and opening it again at once (the port test, then the
+    // transfer) does not cut off the exchange that the new session starts: the
+    // mark of the close comes due only after the new upgrade has begun.
+    void reopenAtOnceKeepsTheNewExchange()
+    {
+        QTemporaryDir dir;
+        SimOptions o = quick(3);
+        o.outPath = dir.filePath("out.bin").toStdString();
+        auto unit = startUnit(o);
+        {
+            Host h(unit->slavePath());
+            QCOMPARE(h.exchange(ENQ, 1), ACK);
+        }
+        Host h(unit->slavePath());
+        const QByteArray image = qbytes(generateImage(5, 77));
+        const UpgradeRun run = hostUpgrade(h, image, QByteArray(), -1);
+        QVERIFY(run.complete);
+        QVERIFY(reportShows(*unit, [](const SimReport &r) { return r.upgradeCompleted && r.hostHangups == 1; }));
+        unit->stop();
+        QCOMPARE(unit->report().exchangesAbandoned, 0u);
+        QCOMPARE(readAll(dir.filePath("out.bin")), image);
+    }
+
     // Closing the port in the middle of a backup leaves the unit idle; reopening works.
     void hostClosesAndReopens()
     {
