@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/utsname.h>
 
@@ -73,6 +74,13 @@ public:
 
     void setOutput(const QByteArray &bytes) override
     {
+        // Host turnaround: from taking the unit's answer (or a backup block) to
+        // sending the next record (or the answer to the block).
+        if (m_answerTakenAt && (bytes.size() == 16 || bytes == QByteArray(1, '\x06'))) {
+            turnaround += Clock::now() - *m_answerTakenAt;
+            ++turnarounds;
+        }
+        m_answerTakenAt.reset();
         if (bytes == QByteArray(1, 'B'))
             m_afterErase = true;
         else if (bytes.size() == 16 && m_afterErase) {
@@ -94,6 +102,8 @@ public:
         QByteArray bytes = m_inner.Input();
         if (!bytes.isEmpty())
             m_lastInputSize = int(bytes.size());
+        if (bytes == QByteArray(1, '\x06') || bytes.size() == 16)
+            m_answerTakenAt = Clock::now();
         if (m_trailerSent && bytes == QByteArray(1, '\x06'))
             upgradeEnd.take();
         if (!bytes.isEmpty())
@@ -102,12 +112,15 @@ public:
     }
 
     Mark backupStart, backupEnd, upgradeStart, upgradeEnd;
+    Clock::duration turnaround{};
+    int turnarounds = 0;
 
 private:
     MSComm m_inner;
     bool m_afterErase = false;
     bool m_trailerSent = false;
     int m_lastInputSize = 0;
+    std::optional<Clock::time_point> m_answerTakenAt;
 };
 
 // One k410-sim process on its own pseudo-terminal.
@@ -170,6 +183,7 @@ frmIstruzioni &freshWindow(TimedComm **timed = nullptr)
 struct TransferFigures
 {
     double upgradeRatio = 0, backupRatio = 0, cpuShare = 0, recordsPerSecond = 0;
+    double turnaroundUs = 0, turnaroundShare = 0; ///< host's own time per record, and its share of the wall time
     bool ok = false;
 };
 
@@ -206,9 +220,13 @@ TransferFigures transfer(const QString &simProgram, const QString &dir, int reco
     const double baud = 19200.0;
     const double upgradeWire = (double(records + 1) * 17 + 5) * 10 / baud;
     const double upgradeWall = seconds(timed->upgradeEnd.at - timed->upgradeStart.at);
-    f.upgradeRatio = upgradeWall / upgradeWire;
-    f.recordsPerSecond = double(records + 1) / upgradeWall;
     const Mark &first = backup ? timed->backupStart : timed->upgradeStart;
+    f.upgradeRatio = upgradeWall / upgradeWire;
+    if (timed->turnarounds > 0) {
+        f.turnaroundUs = seconds(timed->turnaround) * 1e6 / timed->turnarounds;
+        f.turnaroundShare = seconds(timed->turnaround) / seconds(timed->upgradeEnd.at - first.at);
+    }
+    f.recordsPerSecond = double(records + 1) / upgradeWall;
     f.cpuShare = (timed->upgradeEnd.cpu - first.cpu) / seconds(timed->upgradeEnd.at - first.at);
     if (backup) {
         // go-ahead, first block's leading byte, n records and the end record,
@@ -285,6 +303,8 @@ int main(int argc, char **argv)
         up.ok ? ratio(up.upgradeRatio) : QStringLiteral("FAILED"), QStringLiteral("<= 1.01"));
     row(QStringLiteral("Upgrade, paced: process CPU share"), up.ok ? pct(up.cpuShare) : QStringLiteral("FAILED"),
         QStringLiteral("<= 5%"));
+    row(QStringLiteral("Upgrade, paced: host turnaround per record (share of wall)"),
+        up.ok ? QStringLiteral("%1 us (%2)").arg(up.turnaroundUs, 0, 'f', 1).arg(pct(up.turnaroundShare)) : QStringLiteral("FAILED"));
     const TransferFigures both = transfer(simProgram, dir.path(), records, true, true);
     row(QStringLiteral("Backup + Upgrade, paced: backup wall/wire ratio"), both.ok ? ratio(both.backupRatio) : QStringLiteral("FAILED"),
         QStringLiteral("<= 1.01"));

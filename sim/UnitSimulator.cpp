@@ -119,6 +119,7 @@ private:
     std::deque<Arrival> m_rx;
     Clock::time_point m_rxLineFree{};  // when the last received byte finished its line time
     Clock::time_point m_txLineFree{};  // when the last sent byte finished its line time
+    Clock::time_point m_lastRxReady{}; // when the last byte taken from the line finished arriving
     int m_hostOpenCount = 0;
     std::deque<std::pair<Clock::time_point, unsigned>> m_hostGoneAt; // hang-up marks (due, session) in their grace
     unsigned m_hostSession = 0;     // counts the host's opens of a closed port
@@ -258,6 +259,7 @@ std::optional<Arrival> UnitSimulator::Engine::next(std::optional<Clock::time_poi
         if (!m_rx.empty() && m_rx.front().ready <= now) {
             Arrival a = m_rx.front();
             m_rx.pop_front();
+            m_lastRxReady = a.ready;
             return a;
         }
         if (deadline && now >= *deadline)
@@ -319,7 +321,15 @@ void UnitSimulator::Engine::send(const Bytes &bytes)
 {
     if (m_silent || bytes.empty())
         return;
-    const auto start = Clock::now() + std::chrono::microseconds(m_opt.turnaroundUs);
+    auto start = Clock::now() + std::chrono::microseconds(m_opt.turnaroundUs);
+    if (m_opt.pace) {
+        // An answer to a byte just received leaves right after that byte's stop bit:
+        // the time this process took to wake up and decide is not charged to the line.
+        const auto bt = byteTime(m_pty.lineSpeed().in);
+        const auto now = Clock::now();
+        if (now - m_lastRxReady < bt)
+            start = m_lastRxReady + std::chrono::microseconds(m_opt.turnaroundUs);
+    }
     if (!m_opt.pace) {
         waitUntil(start);
         writeAll(bytes.data(), bytes.size());
