@@ -172,12 +172,15 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
     if (m_stopRequested)
         throw Stopped{};
     auto now = Clock::now();
+    bool marked = false;
     while (!m_hostGoneAt.empty() && now >= m_hostGoneAt.front().first) {
         drainMaster();
         m_rx.push_back(Arrival{true, m_hostGoneAt.front().second, 0, {}, std::max(now, m_rxLineFree)});
         m_hostGoneAt.pop_front();
+        marked = true;
     }
-    auto until = std::min(deadline, now + kMaxPollWait);
+    // A hang-up mark just queued is acted on at once: only look at the descriptors.
+    auto until = marked ? now : std::min(deadline, now + kMaxPollWait);
     if (!m_hostGoneAt.empty())
         until = std::min(until, m_hostGoneAt.front().first);
     const auto wait = std::max(until - now, Clock::duration::zero());

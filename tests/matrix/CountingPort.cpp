@@ -1,6 +1,7 @@
 #include "CountingPort.h"
 
 #include <QMetaObject>
+#include <utility>
 
 CountingPort::CountingPort(std::unique_ptr<CommControl> inner) : m_inner(std::move(inner))
 {

@@ -1,0 +1,513 @@
+// Interrupt at every record: a Backup + Upgrade is broken off at each block of
+// the backup and at each record of the upgrade (the end record included) by
+// the three things that can break it: the unit hanging up the line, a stop
+// request (a key in the status line or Exit) and a unit that falls silent
+// (ended by Exit, as the protocol has no time-outs). Every run must end with
+// strTransferBroken, the port closed, no file left open, nothing at the save
+// path unless the backup completed, the partial working copy holding exactly
+// the blocks accepted; and a following Upgrade must bring the unit to exactly
+// the image.
+//
+// The window runs with the real serial-port control (behind a counting
+// decorator) and the real event pump; the units are simulators run in this
+// process, whose report can be read while they run, so each step waits for
+// what the unit has seen rather than for a time.
+#include "CountingPort.h"
+#include "UnitThread.h"
+
+#include "DlgOpen.h"
+#include "ImageFile.h"
+#include "MSComm.h"
+#include "ProgressBar.h"
+#include "Testfile.h"
+#include "Variabili.h"
+#include "frmIstruzioni.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace Variabili;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRecords = 30;              // valid records of both images
+constexpr int kEndFrame = kRecords + 1;   // the end record's (and end block's) number
+constexpr int kRecordSize = 16;
+constexpr int kImageSize = kRecords * kRecordSize + 20;
+/// A run that has not ended after this long is stopped by Exit and fails.
+constexpr int kHungRunMs = 20000;
+
+enum class Phase { Backup, Upgrade };
+enum class Fault { HangUp, StopByKey, StopByExit, Silence };
+
+QByteArray toBytes(const k410sim::Bytes &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+/// Targets of this process's open descriptors.
+QStringList openTargets()
+{
+    QStringList targets;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries)
+        targets << QFile::symLinkTarget(fds.filePath(entry));
+    return targets;
+}
+
+/// Open descriptors on `path` (a device or a file), also once it is gone.
+int descriptorsOn(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString target = canonical.isEmpty() ? path : canonical;
+    int count = 0;
+    for (const QString &open : openTargets()) {
+        if (open == target || open == target + QStringLiteral(" (deleted)"))
+            ++count;
+    }
+    return count;
+}
+
+/// Files open anywhere under `dir`.
+QStringList filesOpenUnder(const QString &dir)
+{
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
+    const QString root = (canonical.isEmpty() ? QDir::cleanPath(dir) : canonical) + QLatin1Char('/');
+    QStringList open;
+    for (const QString &target : openTargets()) {
+        if (target.startsWith(root))
+            open << target;
+    }
+    return open;
+}
+
+/// The host has closed every line it opened, and the unit has seen it do so.
+bool hostClosedAll(const k410sim::SimReport &r, unsigned opens)
+{
+    return r.hostOpens == opens && r.hostHangups == opens;
+}
+
+const char *phaseName(Phase phase)
+{
+    return phase == Phase::Backup ? "backup block" : "upgrade record";
+}
+
+const char *faultName(Fault fault)
+{
+    switch (fault) {
+    case Fault::HangUp: return "hang-up at";
+    case Fault::StopByKey: return "key at";
+    case Fault::StopByExit: return "Exit at";
+    case Fault::Silence: return "silence after";
+    }
+    return "";
+}
+
+/// Runs `action` once, from the event loop, as soon as `condition` holds.
+std::unique_ptr<QTimer> when(std::function<bool()> condition, std::function<void()> action)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(1);
+    QTimer *raw = timer.get();
+    QObject::connect(raw, &QTimer::timeout, raw, [raw, condition = std::move(condition), action = std::move(action)] {
+        if (!condition())
+            return;
+        raw->stop();
+        action();
+    });
+    timer->start();
+    return timer;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Phase)
+Q_DECLARE_METATYPE(Fault)
+
+class TestMatrix : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_unitPath;      // the unit's firmware at the start of every scenario
+    QString m_imagePath;     // the release image the upgrades install
+    QString m_saveDir;       // holds nothing but the saved backup
+    QString m_savePath;
+    QByteArray m_unitBytes;
+    QByteArray m_imageBytes;
+    CountingPort *m_port = nullptr; // the window's MSComm1 in the current run
+    int m_units = 0;
+
+    QElapsedTimer m_clock;
+    int m_runs = 0;
+    QMap<QString, int> m_endings; // ending (status line / error box) -> runs
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    /// A quick unit: found by the port test at its first setting, no pacing, a
+    /// short erase. It keeps its usual pause between the end block and the
+    /// trailer: the host must have taken the end block (its count is exact)
+    /// before the trailer comes, even on a busy machine.
+    k410sim::SimOptions unitOptions(const QString &firmware)
+    {
+        k410sim::SimOptions o;
+        o.firmwarePath = QFile::encodeName(firmware).toStdString();
+        o.probeSpeed = 110;
+        o.eraseMs = 1;
+        o.readyDelayMs = 0;
+        o.outPath = QFile::encodeName(path(QStringLiteral("units/unit-%1.bin").arg(++m_units))).toStdString();
+        return o;
+    }
+
+    static QString outPath(const k410sim::SimOptions &o) { return QFile::decodeName(o.outPath.c_str()); }
+
+    static void unloadWindow()
+    {
+        frmIstruzioni &w = frmIstruzioni::instance();
+        DlgOpen::setAnswerer({});
+        if (w.isLoaded() && w.MSComm1 && w.MSComm1->PortOpen())
+            w.MSComm1->setPortOpen(false);
+        w.hide();
+        w.Unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    /// A freshly loaded window walked to the start step: the real port test
+    /// finds the unit on COM1, then the mode is chosen. MSComm1 is a real
+    /// control behind a counting decorator (m_port).
+    frmIstruzioni &toStartStep(const QString &device, bool backup)
+    {
+        qputenv("K410_COM1", QFile::encodeName(device));
+        for (const char *other : {"K410_COM2", "K410_COM3", "K410_COM4"})
+            qputenv(other, QByteArray());
+        unloadWindow();
+        frmIstruzioni &w = frmIstruzioni::instance();
+        auto port = std::make_unique<CountingPort>(std::make_unique<MSComm>());
+        m_port = port.get();
+        w.setCommControl(std::move(port));
+        w.setProbeTiming(ProbeTiming{150ms, 0.02});
+        Testfile::LoadEnglish();
+        strFerma.clear();
+        bytMode = 0;
+        intComPort = 0;
+        w.Load();
+        DlgOpen::setAnswerer([this](bool save, const QString &, const QString &, const QString &) {
+            return std::optional<QString>(save ? m_savePath : m_imagePath);
+        });
+        w.cmdOk->click();
+        w.cmdCom->click();
+        if (w.Text1(0)->toPlainText() == strIstrPowerOff) {
+            w.cmdOk->click();
+            (backup ? w.optBakUp : w.optUpgr)->click();
+            w.cmdOk->click();
+        }
+        return w;
+    }
+
+    static bool atStartStep(frmIstruzioni &w)
+    {
+        return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
+    }
+
+    /// Presses Start and returns once the procedure has ended. A run still going
+    /// after kHungRunMs is stopped by Exit and reported through `hung`.
+    void runStart(frmIstruzioni &w, bool &hung)
+    {
+        hung = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, &w, [&w, &hung] {
+            hung = true;
+            w.cmdAnnulla->click();
+        });
+        watchdog.start(kHungRunMs);
+        w.cmdStart->click();
+        ++m_runs;
+        QString ending = w.Text1(6)->toPlainText();
+        if (!w.txtError->isHidden())
+            ending += QStringLiteral(" / error box: ") + w.txtError->text();
+        ++m_endings[ending];
+    }
+
+    /// The normal ending: port closed, progress display and pictures hidden,
+    /// only Exit left, the stop request cleared.
+    static void checkNormalEnding(frmIstruzioni &w, const QString &status)
+    {
+        QCOMPARE(w.Text1(6)->toPlainText(), status);
+        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
+        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(w.ProgressBar1->isHidden());
+        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Image5->isHidden());
+        QVERIFY(w.Image6->isHidden());
+        QVERIFY(w.cmdStart->isHidden());
+        QVERIFY(w.cmdOk->isHidden());
+        QVERIFY(w.cmdPrec->isHidden());
+        QVERIFY(w.fraMode->isHidden());
+        QVERIFY(!w.cmdAnnulla->isHidden());
+        QCOMPARE(bytMode, quint8(0));
+        QVERIFY(strFerma.isEmpty());
+    }
+
+    /// No descriptor left on the working file, the save directory or the image.
+    /// (The units keep their files apart, in "units".)
+    void checkNoFileOpen()
+    {
+        const QStringList open = filesOpenUnder(path(QStringLiteral("work"))) + filesOpenUnder(m_saveDir)
+                                 + filesOpenUnder(path(QStringLiteral("images")));
+        QVERIFY2(open.isEmpty(), qPrintable(QStringLiteral("left open: ") + open.join(QStringLiteral(", "))));
+    }
+
+    QStringList saveDirEntries() const
+    {
+        return QDir(m_saveDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (qEnvironmentVariableIsSet("K410_MATRIX_KEEP")) {
+            m_dir.setAutoRemove(false);
+            qInfo("files in %s", qPrintable(m_dir.path()));
+        }
+        qputenv("K410_WORKDIR", QFile::encodeName(path(QStringLiteral("work"))));
+        ImageFile::BackupWriter::setWorkingDirectory(QString());
+        m_saveDir = path(QStringLiteral("save"));
+        QVERIFY(QDir().mkpath(m_saveDir));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("images"))));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("units"))));
+        m_savePath = QDir(m_saveDir).filePath(QStringLiteral("backup.bak"));
+
+        // The unit's firmware and the release image differ in every record.
+        m_unitBytes = toBytes(k410sim::generateImage(kRecords, 11));
+        m_imageBytes = toBytes(k410sim::generateImage(kRecords, 22));
+        QCOMPARE(m_unitBytes.size(), kImageSize);
+        QCOMPARE(m_imageBytes.size(), kImageSize);
+        for (int r = 0; r < kRecords; ++r)
+            QVERIFY(m_unitBytes.mid(r * kRecordSize, kRecordSize) != m_imageBytes.mid(r * kRecordSize, kRecordSize));
+        m_unitPath = path(QStringLiteral("units/unit.bak"));
+        m_imagePath = path(QStringLiteral("images/release.bio"));
+        QVERIFY(writeAll(m_unitPath, m_unitBytes));
+        QVERIFY(writeAll(m_imagePath, m_imageBytes));
+        m_clock.start();
+    }
+
+    void init()
+    {
+        for (const QString &entry : saveDirEntries())
+            QVERIFY(QFile::remove(QDir(m_saveDir).filePath(entry)));
+        QFile::remove(ImageFile::BackupWriter::workingFilePath());
+    }
+
+    void cleanup()
+    {
+        unloadWindow();
+        m_port = nullptr;
+    }
+
+    void cleanupTestCase()
+    {
+        const qint64 ms = m_clock.elapsed();
+        qInfo("%d runs in %lld ms (%.1f ms a run)", m_runs, ms, m_runs ? double(ms) / m_runs : 0.0);
+        for (auto it = m_endings.cbegin(); it != m_endings.cend(); ++it)
+            qInfo("%4d x %s", it.value(), qPrintable(it.key()));
+    }
+
+    void interrupt_data()
+    {
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("k");
+        for (Phase phase : {Phase::Backup, Phase::Upgrade}) {
+            for (int k = 1; k <= kEndFrame; ++k) {
+                // Stops alternate between the two ways a technician makes them.
+                const Fault stop = k % 2 ? Fault::StopByKey : Fault::StopByExit;
+                for (Fault fault : {Fault::HangUp, stop, Fault::Silence})
+                    QTest::addRow("%s %s %d", phaseName(phase), faultName(fault), k)
+                        << phase << fault << k;
+            }
+        }
+    }
+
+    void interrupt()
+    {
+        QFETCH(Phase, phase);
+        QFETCH(Fault, fault);
+        QFETCH(int, k);
+        const bool inBackup = phase == Phase::Backup;
+        const bool stop = fault == Fault::StopByKey || fault == Fault::StopByExit;
+
+        k410sim::SimOptions options = unitOptions(m_unitPath);
+        if (fault == Fault::HangUp)
+            (inBackup ? options.hangupAtBlock : options.hangupAtRecord) = unsigned(k);
+        if (fault == Fault::Silence)
+            (inBackup ? options.silentAfterBlock : options.silentAfterRecord) = unsigned(k);
+        auto unit = std::make_unique<UnitThread>(options);
+        const QString device = unit->device();
+
+        // ---- The broken run: Backup + Upgrade ---------------------------------
+        frmIstruzioni &w = toStartStep(device, true);
+        QVERIFY(atStartStep(w));
+        QCOMPARE(w.cmdStart->text(), strStartBackUp);
+
+        const auto kind = inBackup ? CountingPort::Frame::BlockTaken : CountingPort::Frame::FrameSent;
+        // A record is on the wire once the unit has it. (A pseudo-terminal hands
+        // the bytes over at once, and closing the port puts the line back to its
+        // earlier speed: bytes the unit has not read by then would reach it as
+        // if sent at the wrong speed, which no real line does.)
+        const auto onWire = [&] {
+            if (!inBackup)
+                QVERIFY(unit->waitFor([k](const k410sim::SimReport &r) { return r.recordsReceived >= unsigned(k); }));
+        };
+        m_port->reset();
+        if (fault == Fault::StopByKey) {
+            m_port->armAt(kind, k, [&] {
+                onWire();
+                QTest::keyClick(w.Text1(6), Qt::Key_Shift);
+            });
+        }
+        if (fault == Fault::StopByExit) {
+            m_port->armAt(kind, k, [&] {
+                onWire();
+                w.cmdAnnulla->click();
+            });
+        }
+        // A silent unit: Exit once the host has taken the last block and waits
+        // for the next, or has sent the next record (or the trailer) and waits
+        // for its answer.
+        std::unique_ptr<QTimer> exitOnSilence;
+        if (fault == Fault::Silence) {
+            exitOnSilence = when(
+                [&] {
+                    const bool hostWaits = inBackup ? m_port->blocksTaken() == k : m_port->framesSent() == k + 1;
+                    return hostWaits && unit->report().silent;
+                },
+                [&w] { w.cmdAnnulla->click(); });
+        }
+
+        bool hung = false;
+        runStart(w, hung);
+        exitOnSilence.reset();
+        QVERIFY2(!hung, "the run did not end by itself");
+
+        checkNormalEnding(w, strTransferBroken);
+        if (QTest::currentTestFailed())
+            return;
+        if (fault == Fault::HangUp) {
+            // The lost line is reported through OnComm while the bar shows.
+            QVERIFY(!w.txtError->isHidden());
+            QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
+        } else {
+            QVERIFY(w.txtError->isHidden());
+        }
+        checkNoFileOpen();
+        if (QTest::currentTestFailed())
+            return;
+
+        // The unit: a hang-up ended it; otherwise it saw the host close the line.
+        if (fault == Fault::HangUp) {
+            QVERIFY(unit->waitFor([](const k410sim::SimReport &r) { return r.endReason != "running"; }));
+            QCOMPARE(unit->report().endReason, std::string(inBackup ? "hangup-at-block" : "hangup-at-record"));
+            unit->stop();
+        } else {
+            QVERIFY2(unit->waitFor([](const k410sim::SimReport &r) { return hostClosedAll(r, 2); }),
+                     reportText(unit->report()).constData());
+        }
+        QCOMPARE(descriptorsOn(device), unit->finished() ? 0 : 1); // the unit's own while it runs
+        const k410sim::SimReport seen = unit->report();
+        QCOMPARE(seen.upgradesCompleted, 0u);
+        if (inBackup)
+            QCOMPARE(seen.eraseRequests, 0u); // never erased without a saved backup
+
+        // What was kept: blocks accepted by the host, records stored by the unit.
+        const int kept = fault == Fault::HangUp ? k - 1 : k;
+        const QString workPath = ImageFile::BackupWriter::workingFilePath();
+        QVERIFY(QFile::exists(workPath));
+        const QByteArray work = readAll(workPath);
+        if (inBackup) {
+            QCOMPARE(m_port->blocksTaken(), kept);
+            QCOMPARE(work, m_unitBytes.left(kept * kRecordSize)); // the partial copy stays
+            QCOMPARE(saveDirEntries(), QStringList());            // nothing saved
+            QCOMPARE(unit->firmware(), m_unitBytes);
+        } else {
+            QCOMPARE(m_port->blocksTaken(), kEndFrame);
+            QCOMPARE(work, m_unitBytes);
+            QCOMPARE(saveDirEntries(), QStringList{QStringLiteral("backup.bak")});
+            QCOMPARE(readAll(m_savePath), m_unitBytes);
+            QCOMPARE(unit->firmware(), m_imageBytes.left(kept * kRecordSize));
+        }
+        if (stop)
+            QCOMPARE(inBackup ? m_port->blocksTaken() : m_port->framesSent(), k); // stopped where asked
+
+        // ---- The following Upgrade -------------------------------------------
+        // A unit that hung up or fell silent is switched off and on again: a
+        // fresh one holding what the last one stored.
+        unsigned opens = 2;
+        if (!stop) {
+            unit->stop();
+            const QString state = outPath(options);
+            QCOMPARE(readAll(state), inBackup ? m_unitBytes : m_imageBytes.left(kept * kRecordSize));
+            options = unitOptions(state);
+            unit = std::make_unique<UnitThread>(options);
+            opens = 0;
+        }
+        frmIstruzioni &again = toStartStep(unit->device(), false);
+        QVERIFY(atStartStep(again));
+        QCOMPARE(again.cmdStart->text(), strStartUpgr);
+        m_port->reset();
+
+        runStart(again, hung);
+        QVERIFY2(!hung, "the following upgrade did not end by itself");
+
+        checkNormalEnding(again, strUpgrDone);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(again.txtError->isHidden());
+        checkNoFileOpen();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(m_port->framesSent(), kEndFrame + 1); // every record and the trailer, once
+        QVERIFY2(unit->waitFor([opens](const k410sim::SimReport &r) { return hostClosedAll(r, opens + 2); }),
+                 reportText(unit->report()).constData());
+        QCOMPARE(descriptorsOn(unit->device()), 1);
+        unit->stop();
+        QCOMPARE(unit->report().upgradesCompleted, 1u);
+        QCOMPARE(readAll(outPath(options)), m_imageBytes);
+        // The upgrade leaves the backup files alone.
+        QCOMPARE(readAll(workPath), work);
+        QCOMPARE(saveDirEntries().isEmpty(), inBackup);
+    }
+};
+
+QTEST_MAIN(TestMatrix)
+
+#include "tst_matrix.moc"
