@@ -124,30 +124,30 @@ bool parseArguments(const std::vector<std::string> &args, SimOptions &options, s
             options.seed = std::uint32_t(v);
             continue;
         }
-        const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
+        const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
                                        [&name](const OptionSpec &o) { return name == o.name; });
-        if (spec == std::end(kOptions)) {
+        if (entry == std::end(kOptions)) {
             error = "unknown option: --" + name;
             return false;
         }
-        if (spec->kind == Kind::Flag) {
+        if (entry->kind == Kind::Flag) {
             if (hasValue) {
                 error = "--" + name + " takes no value";
                 return false;
             }
-            options.*(spec->flag) = true;
+            options.*(entry->flag) = true;
             continue;
         }
         if (!takeValue()) {
             error = "--" + name + " needs a value";
             return false;
         }
-        if (spec->kind == Kind::Text) {
+        if (entry->kind == Kind::Text) {
             if (value.empty()) {
                 error = "--" + name + " needs a file name";
                 return false;
             }
-            options.*(spec->text) = value;
+            options.*(entry->text) = value;
             continue;
         }
         unsigned long long v = 0;
@@ -155,15 +155,15 @@ bool parseArguments(const std::vector<std::string> &args, SimOptions &options, s
             error = "--" + name + " needs a whole number, not \"" + value + "\"";
             return false;
         }
-        if (spec->kind == Kind::Speed && v != 0 && !isStandardSpeed(unsigned(v))) {
+        if (entry->kind == Kind::Speed && v != 0 && !isStandardSpeed(unsigned(v))) {
             error = "--" + name + ": " + value + " is not a line speed";
             return false;
         }
-        if (spec->kind == Kind::Speed && v == 0 && spec->number == &SimOptions::probeSpeed) {
+        if (entry->kind == Kind::Speed && v == 0 && entry->number == &SimOptions::probeSpeed) {
             error = "--probe-speed needs a line speed";
             return false;
         }
-        options.*(spec->number) = unsigned(v);
+        options.*(entry->number) = unsigned(v);
     }
     return true;
 }
