@@ -3,10 +3,6 @@
 #include "CommControl.h"
 #include "Variabili.h"
 
-#include <QLoggingCategory>
-
-// Protocol trace for field debugging: QT_LOGGING_RULES="k410.transfer.debug=true".
-Q_LOGGING_CATEGORY(lcTransfer, "k410.transfer", QtWarningMsg)
 
 namespace Protocol {
 
@@ -60,16 +56,12 @@ Session::Session(CommControl &port, EventPump &pump, NowFn now)
 
 void Session::send(const QByteArray &bytes)
 {
-    qCDebug(lcTransfer) << "send" << bytes.toHex(' ');
     m_port.setOutput(bytes);
 }
 
 QByteArray Session::take()
 {
-    QByteArray bytes = m_port.Input();
-    if (!bytes.isEmpty())
-        qCDebug(lcTransfer) << "take" << bytes.toHex(' ');
-    return bytes;
+    return m_port.Input();
 }
 
 // Reply poll: each pass checks the stop request, sends the repeated request
