@@ -63,20 +63,4 @@ QStringList StatusLog::after(const QString &text) const
     return at < 0 ? QStringList() : m_texts.mid(at + 1);
 }
 
-std::unique_ptr<QTimer> when(std::function<bool()> condition, std::function<void()> action)
-{
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(1);
-    QTimer *raw = timer.get();
-    QObject::connect(raw, &QTimer::timeout, raw,
-                     [raw, condition = std::move(condition), action = std::move(action)] {
-                         if (!condition())
-                             return;
-                         raw->stop();
-                         action();
-                     });
-    timer->start();
-    return timer;
-}
-
 } // namespace e2e

@@ -5,6 +5,7 @@
 
 #include "CommControl.h"
 #include "SimUnit.h"
+#include "TestUtil.h"
 #include "frmIstruzioni.h"
 
 #include <QStringList>
@@ -51,8 +52,8 @@ private:
     QStringList m_texts;
 };
 
-/// Runs `action` once, from the event loop (so from within a running loop's
-/// event pump), as soon as `condition` holds. Checked every millisecond.
-std::unique_ptr<QTimer> when(std::function<bool()> condition, std::function<void()> action);
+using testutil::readAll;
+using testutil::when;
+using testutil::writeAll;
 
 } // namespace e2e

@@ -31,18 +31,6 @@ namespace {
 const QStringList kUnitFirmware{"--records", "60", "--seed", "11"};
 const QStringList kReleaseImage{"--records", "60", "--seed", "22"};
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 struct DialogCall
 {
     bool save;

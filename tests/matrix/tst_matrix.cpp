@@ -13,6 +13,7 @@
 // process, whose report can be read while they run, so each step waits for
 // what the unit has seen rather than for a time.
 #include "CountingPort.h"
+#include "TestUtil.h"
 #include "UnitThread.h"
 
 #include "DlgOpen.h"
@@ -59,17 +60,9 @@ QByteArray toBytes(const k410sim::Bytes &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+using testutil::readAll;
+using testutil::when;
+using testutil::writeAll;
 
 /// Targets of this process's open descriptors.
 QStringList openTargets()
@@ -130,21 +123,6 @@ const char *faultName(Fault fault)
     return "";
 }
 
-/// Runs `action` once, from the event loop, as soon as `condition` holds.
-std::unique_ptr<QTimer> when(std::function<bool()> condition, std::function<void()> action)
-{
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(1);
-    QTimer *raw = timer.get();
-    QObject::connect(raw, &QTimer::timeout, raw, [raw, condition = std::move(condition), action = std::move(action)] {
-        if (!condition())
-            return;
-        raw->stop();
-        action();
-    });
-    timer->start();
-    return timer;
-}
 
 } // namespace
 
