@@ -178,6 +178,8 @@ private slots:
     void operationsNeedAnOpenPort();
     void permissionDenied();
     void lineErrorsFromCounters();
+    void answerInBursts_data();
+    void answerInBursts();
 };
 
 void TestDevices::serialInputEndsThePass()
@@ -461,6 +463,36 @@ void TestDevices::lineErrorsFromCounters()
     QCOMPARE(view.texts.size(), 2);
     QCOMPARE(Variabili::strFerma, QString());
     comm.setPortOpen(false);
+}
+
+void TestDevices::answerInBursts_data()
+{
+    QTest::addColumn<QList<int>>("bursts");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("three ticks of 10") << QList<int>{10, 10, 10} << true;
+    QTest::newRow("fifteen ticks of 2") << QList<int>(15, 2) << true;
+    QTest::newRow("20 then 11: 31 is no answer") << QList<int>{20, 11} << false;
+    QTest::newRow("29 in three ticks") << QList<int>{9, 10, 10} << false;
+}
+
+// The answer comes at 110 baud in bursts spread over many passes of the
+// first wait (about half a second): the count after the pass in which each
+// burst lands decides. Found: one probe; otherwise one per setting.
+void TestDevices::answerInBursts()
+{
+    QFETCH(QList<int>, bursts);
+    QFETCH(bool, found);
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    peer.answerProbesAt(110);
+    peer.answerInBursts(bursts);
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    RecordingView view;
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, ProbeTiming{400ms, 0.02}),
+             found ? PortTestEnding::Found : PortTestEnding::NoPort);
+    QCOMPARE(view.statusTexts().last(), found ? Variabili::strConnected + QStringLiteral("1") : Variabili::strNoPort);
+    QTRY_COMPARE(peer.received(), QByteArray(found ? 1 : kProbeSettingCount, '\x02'));
 }
 
 void addDeviceSuites(std::vector<std::unique_ptr<QObject>> &suites)
