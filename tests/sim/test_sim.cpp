@@ -494,6 +494,61 @@ private slots:
         QCOMPARE(h.readOnce(), QByteArray("\x06\x05"));
     }
 
+    // The USB adapter model: with a fixed tick, messages the unit sends back to
+    // back reach the host in one read (three link answers; the end block and the
+    // trailer), where a unit pausing before its trailer gives the end block
+    // alone; random bursts cut blocks anywhere. Every byte arrives, in order.
+    void adapterBursts_data()
+    {
+        QTest::addColumn<unsigned>("latencyMs");
+        QTest::addColumn<unsigned>("burstSeed");
+        QTest::addColumn<unsigned>("trailerDelayMs");
+        QTest::addColumn<int>("endRead"); // first read after the last block's 0x06 (0: any size)
+        QTest::newRow("no adapter, pause before the trailer") << 0u << 0u << 50u << 16;
+        QTest::newRow("latency 1 ms") << 1u << 0u << 0u << 20;
+        QTest::newRow("latency 16 ms") << 16u << 0u << 0u << 20;
+        QTest::newRow("latency 32 ms") << 32u << 0u << 0u << 20;
+        QTest::newRow("burst seed 5") << 0u << 5u << 0u << 0;
+    }
+    void adapterBursts()
+    {
+        QFETCH(unsigned, latencyMs);
+        QFETCH(unsigned, burstSeed);
+        QFETCH(unsigned, trailerDelayMs);
+        QFETCH(int, endRead);
+        constexpr int records = 40;
+        SimOptions o = quick(records);
+        o.latencyMs = latencyMs;
+        o.burstSeed = burstSeed;
+        o.trailerDelayMs = trailerDelayMs;
+        auto unit = startUnit(o);
+        Host h(unit->slavePath());
+        h.send(ENQ + ENQ + ENQ);
+        const QByteArray answers = h.readOnce();
+        if (latencyMs > 0)
+            QCOMPARE(answers, ACK + ACK + ACK);
+        QCOMPARE(answers + h.read(int(3 - answers.size())), ACK + ACK + ACK);
+        QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
+        QByteArray image = h.exchange(ACK, 17).mid(1);
+        for (int i = 1; i < records; ++i)
+            image += h.exchange(ACK, 16);
+        h.send(ACK); // for the last record: the end block and the trailer follow
+        const QByteArray end = h.readOnce();
+        if (endRead > 0)
+            QCOMPARE(end.size(), qsizetype(endRead));
+        image += end + h.read(int(20 - end.size()));
+        h.send(ACK);
+        QCOMPARE(image, qbytes(generateImage(records, 9)));
+        QVERIFY(reportShows(*unit, [](const SimReport &r) { return r.backupCompleted; }));
+        const SimReport r = unit->report();
+        if (latencyMs > 0)
+            QVERIFY(r.adapterMerges > 0);
+        if (burstSeed > 0)
+            QVERIFY(r.adapterCuts > 0);
+        if (latencyMs == 0 && burstSeed == 0)
+            QCOMPARE(r.adapterWrites, 0u);
+    }
+
     void upgrade_data()
     {
         QTest::addColumn<unsigned>("nakRecord");
@@ -730,7 +785,7 @@ private slots:
         r.restarts = 2;
         r.upgradeCompleted = true;
         const QStringList lines = QString::fromStdString(r.toText()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 39);
+        QCOMPARE(lines.size(), 43);
         for (const QString &line : lines)
             QVERIFY2(QRegularExpression("^[a-z_]+=[a-z0-9,-]*$").match(line).hasMatch(), qPrintable(line));
         QVERIFY(lines.contains("probe_speeds_received=110,19200"));

@@ -427,19 +427,6 @@ private slots:
         QVERIFY(r.unit.firmware != image);
     }
 
-    // 0x06 and 0x05 in one take after "A" count as both answers.
-    void readAnswersInOneTake()
-    {
-        Rig r;
-        const QByteArray firmware = testImage(6);
-        r.unit.firmware = firmware;
-        r.unit.ackEnqTogether = true;
-        r.view.dialog.answers = {m_save, writeImage(testImage(1))};
-        r.run();
-        checkNormalEnding(r, strUpgrDone);
-        QCOMPARE(readFile(m_save), firmware);
-    }
-
     // A unit that answers its first link request late answers the repeated one
     // too. That second 0x06 must not pass for the answer to "B": no record may
     // reach the unit before it has finished erasing.
@@ -459,7 +446,7 @@ private slots:
     }
 
     // Link requests leave 20 ms for the answer, no more; two 0x06 in one take
-    // do not end the link exchange.
+    // do not end the link exchange, and double the pause before the next request.
     void linkRequestsPaced()
     {
         Rig r;
@@ -473,8 +460,67 @@ private slots:
         QCOMPARE(r.wire().left(8), QByteArray(7, 0x05) + "B");
         for (int i = 1; i < 7; ++i) {
             const auto gap = r.port.writeTimes[i] - r.port.writeTimes[i - 1];
-            QVERIFY2(gap >= 20ms && gap <= 24ms, qPrintable(QString::number(gap.count())));
+            const auto pace = i < 6 ? 20ms : 40ms; // the 6th request was answered 0x06 0x06
+            QVERIFY2(gap >= pace && gap <= pace + 4ms, qPrintable(QString::number(gap.count())));
         }
+    }
+
+    // Through an adapter that hands over what arrived during each tick, or with
+    // the unit's answers grouped as an adapter may group them, Backup + Upgrade
+    // completes with the backup and the unit's new firmware exact.
+    void adapterGroupings_data()
+    {
+        QTest::addColumn<int>("tickMs");
+        QTest::addColumn<int>("records");           // of the unit's firmware (0: the first block is the end record)
+        QTest::addColumn<QList<QByteArray>>("read"); // deliveries answering "A" (empty: 0x06, then 0x05)
+        QTest::addColumn<QByteArray>("erase");      // delivery answering "B"
+        const QList<QByteArray> plain;
+        QTest::newRow("tick 16: end block and trailer in one take") << 16 << 5 << plain << QByteArray("\x06");
+        QTest::newRow("tick 16: first block is the end record") << 16 << 0 << plain << QByteArray("\x06");
+        QTest::newRow("tick 40: two link answers in every take") << 40 << 3 << plain << QByteArray("\x06");
+        QTest::newRow("06 05 in one take") << 0 << 3 << QList<QByteArray>{"\x06\x05"} << QByteArray("\x06");
+        QTest::newRow("06 06 05") << 0 << 3 << QList<QByteArray>{"\x06\x06\x05"} << QByteArray("\x06");
+        QTest::newRow("06, then 06 05") << 0 << 3 << QList<QByteArray>{"\x06", "\x06\x05"} << QByteArray("\x06");
+        QTest::newRow("06 06, then 05") << 0 << 3 << QList<QByteArray>{"\x06\x06", "\x05"} << QByteArray("\x06");
+        QTest::newRow("late link answer with the erase answer") << 0 << 3 << plain << QByteArray("\x06\x06");
+    }
+
+    void adapterGroupings()
+    {
+        QFETCH(int, tickMs);
+        QFETCH(int, records);
+        QFETCH(QList<QByteArray>, read);
+        QFETCH(QByteArray, erase);
+        Rig r;
+        const QByteArray firmware = testImage(records, "OLD!");
+        const QByteArray image = testImage(4, "NEW!");
+        r.unit.firmware = firmware;
+        r.unit.readAnswer = read;
+        r.unit.eraseAnswer = erase;
+        r.pump.tick = std::chrono::milliseconds(tickMs);
+        r.pump.budget = 20000;
+        r.view.dialog.answers = {m_save, writeImage(image)};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(r.unit.firmware, image);
+        QCOMPARE(r.unit.bytesDuringErase, 0);
+    }
+
+    // Overshoot that no correct unit produces still makes no progress: an end
+    // block with 5 bytes behind it is not taken.
+    void endBlockWithFiveBytesBehind()
+    {
+        Rig r;
+        r.unit.firmware = testImage(2, "TRLR+");
+        r.pump.tick = 16ms;
+        r.pump.budget = 20000;
+        r.view.dialog.answers = {m_save, writeImage(testImage(1))};
+        r.run();
+        QVERIFY(r.pump.budgetExceeded); // only the stop request ended the wait
+        QCOMPARE(r.view.status, strTransferBroken);
+        QCOMPARE(readFile(ImageFile::BackupWriter::workingFilePath()), r.unit.firmware.left(32));
+        QVERIFY(!r.wire().contains('B'));
     }
 };
 
