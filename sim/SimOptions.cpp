@@ -67,7 +67,7 @@ const OptionSpec kOptions[] = {
     flag("ack-enq-together", &SimOptions::ackEnqTogether, "", "send 0x06 and 0x05 after \"A\" in one write"),
     flag("ack-repeated-reads", &SimOptions::ackRepeatedReads, "", "answer 0x06 to each \"A\" received before the 0x05"),
     number("latency-ms", &SimOptions::latencyMs, "N", "USB adapter: hold output for the host until a tick of N ms ends"),
-    number("burst-seed", &SimOptions::burstSeed, "N", "USB adapter: cut output into random bursts of 1 to 64 bytes"),
+    number("burst-seed", &SimOptions::burstSeed, "N", "USB adapter: random bursts of 1-64 bytes, each held up to --latency-ms (32); 0 = off"),
     text("report", &SimOptions::reportPath, "FILE", "write a key=value report at the end"),
     text("out", &SimOptions::outPath, "FILE", "write the unit's final firmware at the end"),
     flag("help", &SimOptions::help, "", "this text"),

@@ -37,7 +37,7 @@ struct SimOptions
     bool ackEnqTogether = false;       ///< --ack-enq-together: 0x06 and 0x05 after "A" in one write
     bool ackRepeatedReads = false;     ///< --ack-repeated-reads: "A" received before the 0x05 is answered 0x06
     unsigned latencyMs = 0;            ///< --latency-ms: USB adapter tick; output reaches the host at tick ends
-    unsigned burstSeed = 0;            ///< --burst-seed: output cut into random bursts (0 = off)
+    unsigned burstSeed = 0;            ///< --burst-seed: output cut into random bursts, held up to the latency (0 = off)
     std::string reportPath;            ///< --report: key=value report written at the end
     std::string outPath;               ///< --out: the unit's final firmware written at the end
     bool help = false;                 ///< --help

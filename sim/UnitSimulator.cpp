@@ -417,7 +417,9 @@ void UnitSimulator::Engine::scheduleDelivery()
 }
 
 // Hands every burst that is due to the host, each in one write. A burst takes all
-// the bytes held when it leaves (with a fixed latency), or the next 1 to 64 of them.
+// the bytes held when it leaves (with a fixed latency), or the next 1 to 64 of them;
+// bytes the unit put out while it was busy past the tick end go with it, as they do
+// when an adapter's timer fires while a byte is still coming in.
 void UnitSimulator::Engine::deliverDue()
 {
     if (m_delivering)
