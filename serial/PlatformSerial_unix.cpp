@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -80,6 +81,33 @@ Refusal classifyRefusal(const QString &device)
     if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return Refusal::PermissionDenied;
     return Refusal::InUse;
+}
+
+// The lock lives on a descriptor of its own, opened without blocking (a modem
+// line would otherwise wait for carrier) and without becoming the controlling
+// terminal. flock() locks belong to the open file and conflict between any two
+// opens of the same inode, in this process or another, whatever names they
+// used; the kernel drops them if the program dies.
+DeviceLock lockDevice(const QString &device, qintptr &token)
+{
+    token = -1;
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return DeviceLock::NotTaken; // missing, not permitted or exclusive: the port's own open reports it
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        token = fd;
+        return DeviceLock::Taken;
+    }
+    const int err = errno;
+    ::close(fd);
+    return err == EWOULDBLOCK ? DeviceLock::HeldElsewhere : DeviceLock::NotTaken;
+}
+
+void unlockDevice(qintptr &token)
+{
+    if (token >= 0)
+        ::close(int(token)); // closing the descriptor releases the lock
+    token = -1;
 }
 
 } // namespace PlatformSerial

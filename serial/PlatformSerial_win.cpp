@@ -47,6 +47,20 @@ Refusal classifyRefusal(const QString &)
     return Refusal::InUse;
 }
 
+// A COM port handle is opened for exclusive access (no sharing) whatever the
+// user's rights and whatever name reached the device, so the open itself
+// keeps a second opener off the line: nothing to lock here.
+DeviceLock lockDevice(const QString &, qintptr &token)
+{
+    token = -1;
+    return DeviceLock::NotTaken;
+}
+
+void unlockDevice(qintptr &token)
+{
+    token = -1;
+}
+
 } // namespace PlatformSerial
 
 namespace {

@@ -237,7 +237,9 @@ private slots:
         QTest::newRow("trailer of 2 bytes") << 2 << QStringList{"IMAGE"} << good.chopped(2) << false << "new.bio" << true;
         QTest::newRow("no such image") << 2 << QStringList{"/no/such/file.bio"} << good << false << "file.bio" << true;
         QTest::newRow("empty image name") << 2 << QStringList{""} << good << false << "no file name" << true;
-        QTest::newRow("unwritable save path") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "unit.bak" << false;
+        QTest::newRow("save folder missing") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "does not exist" << true;
+        QTest::newRow("save path is a folder") << 1 << QStringList{"/", "IMAGE"} << good << false << "it is a folder" << true;
+        QTest::newRow("image is a device") << 2 << QStringList{"/dev/zero"} << good << false << "it is a device" << true;
     }
 
     // Back to the mode step, the description in the error box, the unit never erased.
