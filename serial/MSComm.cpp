@@ -141,19 +141,10 @@ void MSComm::openDevice()
         throw RunTimeError(kErrInvalidPortNumber,
                            QStringLiteral("Invalid port number: no serial device for %1").arg(who()));
 
-    // The device lock comes first: a refused opener must not reach the line,
-    // whose settings the port's open would overwrite under the holder.
-    if (PlatformSerial::lockDevice(m_device, m_deviceLock) == PlatformSerial::DeviceLock::HeldElsewhere)
-        throw RunTimeError(kErrPortAlreadyOpen,
-                           QStringLiteral("Port already open: %1 is in use by another program, or by this "
-                                          "one under another name of the same device")
-                               .arg(who()));
-
     m_port->setPortName(m_device);
     applySettings(m_parsed); // stored until open applies them
     m_port->clearError();
     if (!m_port->open(QIODevice::ReadWrite)) {
-        PlatformSerial::unlockDevice(m_deviceLock);
         const QSerialPort::SerialPortError error = m_port->error();
         const QString reason = m_port->errorString();
         m_port->clearError();
@@ -184,6 +175,18 @@ void MSComm::openDevice()
     }
 
     const qintptr handle = qintptr(m_port->handle());
+    // One program per line: the lock is on the device, so another name for it
+    // (a link, /dev/pts/N against a link to it) or root's open finds it taken.
+    // Taken before anything else touches the line: a refused opener must not
+    // flush or drain what belongs to the holder.
+    if (!PlatformSerial::lockDevice(handle)) {
+        m_port->close();
+        m_port->clearError();
+        throw RunTimeError(kErrPortAlreadyOpen,
+                           QStringLiteral("Port already open: %1 is in use by another program, or by this "
+                                          "one under another name of the same device")
+                               .arg(who()));
+    }
     // The OS raises DTR and RTS on open; the control keeps them low. Devices
     // without modem lines (pseudo-terminals) refuse, which is fine.
     m_port->setDataTerminalReady(false);
@@ -229,7 +232,6 @@ void MSComm::closeDevice(bool drain)
         m_port->close();
         m_port->clearError();
     }
-    PlatformSerial::unlockDevice(m_deviceLock);
     m_open = false;
     m_lost = false;
     m_lossReported = false;
@@ -349,7 +351,6 @@ void MSComm::releaseLostDevice(unsigned generation)
         m_port->close();
         m_port->clearError();
     }
-    PlatformSerial::unlockDevice(m_deviceLock);
     m_lossReported = true;
     raiseEvent(CommEvents::comEventDeviceLost);
 }

@@ -88,7 +88,6 @@ private:
     QString who() const;
 
     QSerialPort *m_port = nullptr;
-    qintptr m_deviceLock = -1; // the lock that keeps other openers off the device
     QTimer *m_linePoll = nullptr;
     std::unique_ptr<LineCounterSource> m_counterSource;
     LineCounters m_lastCounters;

@@ -36,18 +36,11 @@ enum class Refusal {
 };
 Refusal classifyRefusal(const QString &device);
 
-/// One program per line: an exclusive lock on the device itself (its inode,
-/// not the name it was opened by), so a second copy of the program, or a
-/// second control, naming the same device by a link or another path is kept
-/// off the line, root included. Taken before the port is opened, so a refused
-/// opener never touches the line settings of the holder.
-enum class DeviceLock {
-    Taken,         ///< `token` holds the lock until unlockDevice()
-    HeldElsewhere, ///< another opener holds it
-    NotTaken,      ///< no lock on this platform or device; opening decides
-};
-DeviceLock lockDevice(const QString &device, qintptr &token);
-/// Releases a lock taken by lockDevice(); `token` becomes -1.
-void unlockDevice(qintptr &token);
+/// One program per line: an exclusive lock on the open device itself (its
+/// inode, not the name it was opened by), so a second copy of the program, or
+/// a second control, naming the same device by a link or another path is kept
+/// off the line, root included. Released when the handle is closed. False
+/// when another opener holds it.
+bool lockDevice(qintptr handle);
 
 } // namespace PlatformSerial

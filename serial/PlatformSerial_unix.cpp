@@ -83,31 +83,18 @@ Refusal classifyRefusal(const QString &device)
     return Refusal::InUse;
 }
 
-// The lock lives on a descriptor of its own, opened without blocking (a modem
-// line would otherwise wait for carrier) and without becoming the controlling
-// terminal. flock() locks belong to the open file and conflict between any two
-// opens of the same inode, in this process or another, whatever names they
-// used; the kernel drops them if the program dies.
-DeviceLock lockDevice(const QString &device, qintptr &token)
+// flock() locks belong to the open file and conflict between any two opens
+// of the same inode, in this process or another, whatever names they used;
+// the kernel drops them when the descriptor closes or the program dies. A
+// device or file system without flock support is not locked.
+bool lockDevice(qintptr handle)
 {
-    token = -1;
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return DeviceLock::NotTaken; // missing, not permitted or exclusive: the port's own open reports it
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        token = fd;
-        return DeviceLock::Taken;
+    if (handle < 0)
+        return true;
+    int rc;
+    while ((rc = ::flock(int(handle), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
-    const int err = errno;
-    ::close(fd);
-    return err == EWOULDBLOCK ? DeviceLock::HeldElsewhere : DeviceLock::NotTaken;
-}
-
-void unlockDevice(qintptr &token)
-{
-    if (token >= 0)
-        ::close(int(token)); // closing the descriptor releases the lock
-    token = -1;
+    return rc == 0 || errno != EWOULDBLOCK;
 }
 
 } // namespace PlatformSerial

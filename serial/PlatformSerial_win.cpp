@@ -49,16 +49,10 @@ Refusal classifyRefusal(const QString &)
 
 // A COM port handle is opened for exclusive access (no sharing) whatever the
 // user's rights and whatever name reached the device, so the open itself
-// keeps a second opener off the line: nothing to lock here.
-DeviceLock lockDevice(const QString &, qintptr &token)
+// keeps a second opener off the line: nothing more to lock.
+bool lockDevice(qintptr)
 {
-    token = -1;
-    return DeviceLock::NotTaken;
-}
-
-void unlockDevice(qintptr &token)
-{
-    token = -1;
+    return true;
 }
 
 } // namespace PlatformSerial
