@@ -6,6 +6,7 @@
 #include "ImageFile.h"
 #include "RunTimeError.h"
 #include "StartProcedure.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -427,6 +428,64 @@ private slots:
         if (!backup) // erased once "B" was answered, never completed
             QCOMPARE(r.unit.firmware == firmware, phase == ErasePhase);
         QVERIFY(r.unit.firmware != image);
+    }
+
+    void imageRewrittenAfterCheck_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("naks"); // restarts asked for by the unit
+        QTest::newRow("as the erase starts") << "erase" << 0;
+        QTest::newRow("half-way through the records") << "records" << 0;
+        QTest::newRow("before a restart after 0x15") << "restart" << 1;
+    }
+
+    // Another program rewrites the image once it has been checked: the unit
+    // still gets exactly the bytes that were checked, restarts included.
+    void imageRewrittenAfterCheck()
+    {
+        QFETCH(QString, when);
+        QFETCH(int, naks);
+        Rig r;
+        bytMode = 2;
+        const QByteArray checked = testImage(20, "GOOD");
+        QByteArray other = testImage(20, "EVIL");
+        other[5 * 16 + 1] = char(other[5 * 16 + 1] ^ 0x10); // damaged, too
+        r.unit.firmware = testImage(1);
+        r.unit.nakTrailers = naks;
+        r.view.dialog.answers = {writeImage(checked)};
+        bool rewritten = false;
+        r.pump.onPass = [&] {
+            const bool due = when == "erase"     ? r.wire().endsWith('B')
+                           : when == "records" ? r.unit.recordsAccepted == 10
+                                               : r.unit.restarts == 1;
+            if (due && !rewritten)
+                rewritten = testutil::writeAll(m_image, other);
+        };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QVERIFY(rewritten);
+        QCOMPARE(r.unit.firmware, checked);
+        QCOMPARE(r.wire(), ("\x05" "B" + download(checked)).repeated(naks + 1));
+        QCOMPARE(readFile(m_image), other); // on disk: the other program's bytes
+    }
+
+    // Someone who can reach the working file rewrites it during the backup:
+    // the chosen file still gets the bytes the unit sent.
+    void backupSavedFromMemory()
+    {
+        Rig r;
+        const QByteArray firmware = testImage(30);
+        r.unit.firmware = firmware;
+        r.view.dialog.answers = {m_save, writeImage(testImage(2))};
+        const QString work = ImageFile::BackupWriter::workingFilePath();
+        r.pump.onPass = [&] {
+            if (r.unit.blocksSent > 10)
+                testutil::writeAll(work, "planted");
+        };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(readFile(work), QByteArray("planted")); // on disk: the planted bytes, never copied
     }
 
     // 0x06 and 0x05 in one take after "A" count as both answers.
