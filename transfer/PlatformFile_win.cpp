@@ -17,8 +17,10 @@
 
 #include <utility>
 
+#include <cstdint>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 #include <qt_windows.h>
 
 namespace PlatformFile {
