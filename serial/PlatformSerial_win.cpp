@@ -97,6 +97,14 @@ Refusal classifyRefusal(const QString &)
     return Refusal::InUse;
 }
 
+// A COM port handle is opened for exclusive access (no sharing) whatever the
+// user's rights and whatever name reached the device, so the open itself
+// keeps a second opener off the line: nothing more to lock.
+bool lockDevice(qintptr)
+{
+    return true;
+}
+
 } // namespace PlatformSerial
 
 namespace {

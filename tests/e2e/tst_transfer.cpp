@@ -9,6 +9,7 @@
 #include "ProgressBar.h"
 #include "Variabili.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace Variabili;
 using namespace e2e;
@@ -393,8 +395,12 @@ private slots:
         QTest::newRow("trailer of 2 bytes") << false << "short trailer" << "short-trailer.bio" << false;
         QTest::newRow("save dialog cancelled") << true << "cancel save" << "Cancel was selected" << false;
         QTest::newRow("open dialog cancelled") << false << "cancel open" << "Cancel was selected" << false;
-        QTest::newRow("unwritable save path") << true << "unwritable" << "not-a-dir" << true;
+        // Refused right after the save dialog: the unit is never asked for its firmware.
+        QTest::newRow("unwritable save path") << true << "unwritable" << "not-a-dir" << false;
         QTest::newRow("port held by another program") << false << "port held" << "COM1" << false;
+        // Made for real: nothing blocks and nothing is sent.
+        QTest::newRow("image is a FIFO") << false << "fifo" << "it is a pipe" << false;
+        QTest::newRow("image is a link to /dev/zero") << false << "zero" << "it is a device" << false;
     }
 
     void errorEndings()
@@ -418,6 +424,12 @@ private slots:
             m_cancel = true;
         } else if (fault == "cancel open") {
             m_cancel = false;
+        } else if (fault == "fifo") {
+            m_imagePath = path("y.bio");
+            QVERIFY(QFile::exists(m_imagePath) || ::mkfifo(QFile::encodeName(m_imagePath).constData(), 0600) == 0);
+        } else if (fault == "zero") {
+            m_imagePath = path("x.bio");
+            QVERIFY(QFile::exists(m_imagePath) || QFile::link(QStringLiteral("/dev/zero"), m_imagePath));
         } else if (fault == "unwritable") {
             QVERIFY(writeAll(path("not-a-dir"), "a plain file"));
             m_savePath = path("not-a-dir/saved.bak");
@@ -623,7 +635,9 @@ private slots:
         QVERIFY(strFerma.isEmpty());
     }
 
-    // The close box during a transfer stops it; the window then closes by itself.
+    // The close box during a transfer acts as Exit: the transfer stops, the
+    // window stays and says so; only the next close, with the port closed,
+    // closes it. The focus is on the window, so a stray key does nothing.
     void closeBoxDuringTransfer()
     {
         SimUnit unit(unitArgs({"--silent-after-record", "5"}), m_dir.path());
@@ -631,24 +645,33 @@ private slots:
         frmIstruzioni &w = toStartStep(unit.device(), false);
         QVERIFY(atStartStep(w));
         w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.cmdStart->setFocus();
 
         std::optional<bool> closed;
-        bool loadedAfterClose = false;
+        QWidget *focus = nullptr;
+        bool strayKeyStopped = true;
         auto trigger = when([&w] { return w.ProgressBar1 && w.ProgressBar1->Value() > 0.05f; },
                             [&] {
+                                focus = QApplication::focusWidget();
+                                QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_A); // to the focus widget
+                                strayKeyStopped = stopRequested();
                                 closed = w.close();
-                                loadedAfterClose = w.isLoaded();
                             });
         w.cmdStart->click();
 
-        QCOMPARE(closed, std::optional<bool>(false)); // refused while the loop runs...
-        QVERIFY(loadedAfterClose);
-        QVERIFY(!w.isLoaded()); // ...and carried out once it has ended
-        QVERIFY(!w.isVisible());
+        QCOMPARE(focus, static_cast<QWidget *>(&w));
+        QVERIFY(!strayKeyStopped);
+        QCOMPARE(closed, std::optional<bool>(false));
+        QVERIFY(w.isLoaded() && w.isVisible());
+        QCOMPARE(w.Text1(6)->toPlainText(), strTransferBroken);
         QVERIFY(!w.MSComm1->PortOpen());
         QVERIFY(strFerma.isEmpty());
         checkNothingOpen(unit.device());
         QCOMPARE(unit.number("upgrades_completed"), 0);
+
+        QVERIFY(w.close()); // the second close, with the port closed
+        QVERIFY(!w.isLoaded());
     }
 };
 

@@ -10,6 +10,7 @@
 #include "Variabili.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <memory>
@@ -173,6 +174,7 @@ private slots:
     void settingsChangeAndCloseDrainOutput();
     void peerGoneReleasesDevice();
     void peerGoneDuringPortTest();
+    void portHeldByAnotherControl_data();
     void portHeldByAnotherControl();
     void absentPorts();
     void operationsNeedAnOpenPort();
@@ -325,26 +327,56 @@ void TestDevices::peerGoneDuringPortTest()
     QCOMPARE(com1.probesSeen(), 1);
 }
 
+void TestDevices::portHeldByAnotherControl_data()
+{
+    QTest::addColumn<QString>("holderName"); // "device" or "link"
+    QTest::addColumn<QString>("otherName");
+    QTest::newRow("same name") << "device" << "device";
+    QTest::newRow("device, then a link to it") << "device" << "link";
+    QTest::newRow("link, then the device") << "link" << "device";
+}
+
+// One program per line, root included (root passes the exclusive open): a
+// second control naming the same pseudo-terminal, by the same path or another,
+// is refused with 8005 and never disturbs the holder: its pending answer is
+// not flushed, its line speed not changed.
 void TestDevices::portHeldByAnotherControl()
 {
+    QFETCH(QString, holderName);
+    QFETCH(QString, otherName);
     PtyPeer peer;
     QVERIFY(peer.isValid());
-    mapPorts({peer.slavePath(), "", "", ""});
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyK410"));
+    QVERIFY(QFile::link(peer.slavePath(), link));
+    const auto name = [&](const QString &which) { return which == "link" ? link : peer.slavePath(); };
+    mapPorts({name(holderName), name(otherName), "", ""});
     MSComm holder, comm;
+    holder.setSettings(QStringLiteral("110,N,8,1"));
     holder.setPortOpen(true);
+    peer.answerProbesAt(110);
+    QVERIFY(peer.send("ANSWER")); // on its way to the holder
+
+    comm.setCommPort(2);
     try {
         comm.setPortOpen(true);
         QFAIL("opened a port held by another control");
     } catch (const RunTimeError &e) {
         QCOMPARE(e.number(), kErrPortAlreadyOpen);
-        QVERIFY2(e.description().contains(peer.slavePath()), qPrintable(e.description()));
-        QVERIFY(e.description().contains(QLatin1String("COM1")));
+        QVERIFY2(e.description().contains(name(otherName)) && e.description().contains(QLatin1String("COM2")),
+                 qPrintable(e.description()));
     }
     QVERIFY(!comm.PortOpen());
+    QVERIFY(pumpUntil([&] { return holder.InBufferCount() >= 6; }));
+    QCOMPARE(holder.Input(), QByteArray("ANSWER"));
+    holder.setOutput("\x02");
+    QVERIFY(pumpUntil([&] { return holder.InBufferCount() >= 30; })); // still at 110 baud
     holder.setPortOpen(false);
-    comm.setPortOpen(true);
+
+    comm.setPortOpen(true); // free again once the holder has closed
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
+    QCOMPARE(PtyPeer::openDescriptorsOn(peer.slavePath()), 0);
 }
 
 void TestDevices::absentPorts()

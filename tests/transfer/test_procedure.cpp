@@ -6,6 +6,7 @@
 #include "ImageFile.h"
 #include "RunTimeError.h"
 #include "StartProcedure.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -237,7 +238,9 @@ private slots:
         QTest::newRow("trailer of 2 bytes") << 2 << QStringList{"IMAGE"} << good.chopped(2) << false << "new.bio" << true;
         QTest::newRow("no such image") << 2 << QStringList{"/no/such/file.bio"} << good << false << "file.bio" << true;
         QTest::newRow("empty image name") << 2 << QStringList{""} << good << false << "no file name" << true;
-        QTest::newRow("unwritable save path") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "unit.bak" << false;
+        QTest::newRow("save folder missing") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "does not exist" << true;
+        QTest::newRow("save path is a folder") << 1 << QStringList{"/", "IMAGE"} << good << false << "it is a folder" << true;
+        QTest::newRow("image is a device") << 2 << QStringList{"/dev/zero"} << good << false << "it is a device" << true;
     }
 
     // Back to the mode step, the description in the error box, the unit never erased.
@@ -433,6 +436,63 @@ private slots:
         QVERIFY(r.unit.firmware != image);
     }
 
+    void imageRewrittenAfterCheck_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("naks"); // restarts asked for by the unit
+        QTest::newRow("as the erase starts") << "erase" << 0;
+        QTest::newRow("half-way through the records") << "records" << 0;
+        QTest::newRow("before a restart after 0x15") << "restart" << 1;
+    }
+
+    // Another program rewrites the image once it has been checked: the unit
+    // still gets exactly the bytes that were checked, restarts included.
+    void imageRewrittenAfterCheck()
+    {
+        QFETCH(QString, when);
+        QFETCH(int, naks);
+        Rig r;
+        bytMode = 2;
+        const QByteArray checked = testImage(20, "GOOD");
+        QByteArray other = testImage(20, "EVIL");
+        other[5 * 16 + 1] = char(other[5 * 16 + 1] ^ 0x10); // damaged, too
+        r.unit.firmware = testImage(1);
+        r.unit.nakTrailers = naks;
+        r.view.dialog.answers = {writeImage(checked)};
+        bool rewritten = false;
+        r.pump.onPass = [&] {
+            const bool due = when == "erase"     ? r.wire().endsWith('B')
+                           : when == "records" ? r.unit.recordsAccepted == 10
+                                               : r.unit.restarts == 1;
+            if (due && !rewritten)
+                rewritten = testutil::writeAll(m_image, other);
+        };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QVERIFY(rewritten);
+        QCOMPARE(r.unit.firmware, checked);
+        QCOMPARE(r.wire(), ("\x05" "B" + download(checked)).repeated(naks + 1));
+        QCOMPARE(readFile(m_image), other); // on disk: the other program's bytes
+    }
+
+    // Someone who can reach the working file rewrites it during the backup:
+    // the chosen file still gets the bytes the unit sent.
+    void backupSavedFromMemory()
+    {
+        Rig r;
+        const QByteArray firmware = testImage(30);
+        r.unit.firmware = firmware;
+        r.view.dialog.answers = {m_save, writeImage(testImage(2))};
+        const QString work = ImageFile::BackupWriter::workingFilePath();
+        r.pump.onPass = [&] {
+            if (r.unit.blocksSent > 10)
+                testutil::writeAll(work, "planted");
+        };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(readFile(work), QByteArray("planted")); // on disk: the planted bytes, never copied
+    }
     // A unit that answers its first link request late answers the repeated one
     // too. That second 0x06 must not pass for the answer to "B": no record may
     // reach the unit before it has finished erasing.
