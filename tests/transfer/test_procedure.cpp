@@ -493,6 +493,7 @@ private slots:
         QCOMPARE(readFile(m_save), firmware);
         QCOMPARE(readFile(work), QByteArray("planted")); // on disk: the planted bytes, never copied
     }
+
     // A unit that answers its first link request late answers the repeated one
     // too. That second 0x06 must not pass for the answer to "B": no record may
     // reach the unit before it has finished erasing.
