@@ -211,11 +211,6 @@ void TransferWindowView::setProgressValue(float value)
     w.ProgressBar1->setValue(value);
 }
 
-bool TransferWindowView::progressVisible() const
-{
-    return !w.ProgressBar1->isHidden();
-}
-
 void TransferWindowView::setProgressVisible(bool visible)
 {
     w.ProgressBar1->setVisible(visible);
