@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
-#include <memory>
 #include <optional>
 
 using namespace Variabili;
@@ -224,29 +223,19 @@ private slots:
         for (QWidget *control : {static_cast<QWidget *>(w.cmdCom), static_cast<QWidget *>(w.fraMode),
                                  static_cast<QWidget *>(w.Text1(6))})
             control->show();
-        QList<std::pair<QString, std::shared_ptr<QSignalSpy>>> spies;
-        for (QAbstractButton *button : {static_cast<QAbstractButton *>(w.cmdOk), static_cast<QAbstractButton *>(w.cmdPrec),
-                                        static_cast<QAbstractButton *>(w.cmdCom), static_cast<QAbstractButton *>(w.cmdStart),
-                                        static_cast<QAbstractButton *>(w.cmdAnnulla)}) {
+        QStringList seen;
+        for (QAbstractButton *button : w.findChildren<QAbstractButton *>()) {
             if (auto *push = qobject_cast<QPushButton *>(button))
                 QVERIFY(!push->isDefault() && !push->autoDefault());
-            spies.append({button->objectName(), std::make_shared<QSignalSpy>(button, &QAbstractButton::clicked)});
+            connect(button, &QAbstractButton::clicked, button, [&seen, button] { seen << button->objectName(); });
         }
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        QPointer<QWidget> target = w.findChild<QWidget *>(focused);
+        QWidget *target = w.findChild<QWidget *>(focused);
         target->setFocus();
-        QCOMPARE(QApplication::focusWidget(), target.data());
+        QCOMPARE(QApplication::focusWidget(), target);
 
         QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), held);
         QApplication::sendEvent(target, &press);
-        if (target && w.isLoaded()) {
-            QKeyEvent release(QEvent::KeyRelease, key, Qt::KeyboardModifiers(modifiers), QString(), held);
-            QApplication::sendEvent(target, &release);
-        }
-        QStringList seen;
-        for (const auto &[name, spy] : spies)
-            for (int n = 0; n < spy->count(); ++n)
-                seen << name;
         QCOMPARE(seen, clicked.isEmpty() ? QStringList() : QStringList{clicked});
     }
 
