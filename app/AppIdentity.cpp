@@ -8,8 +8,12 @@ namespace AppIdentity {
 
 QIcon applicationIcon()
 {
-    // The two bitmaps only: loading the scalable picture here would pull in the
-    // SVG icon engine at start-up for sizes the windows never ask for.
+    // The two bitmaps, drawn for the sizes a window asks for (16 px in the
+    // title bar, 32 px in the task switcher), serve both windows: set once for
+    // the application, and neither window sets an icon of its own. icon.svg
+    // is the same picture for the desktop's icon theme only; loading it here
+    // would pull in the SVG icon engine at start-up for sizes the windows never
+    // ask for, and scale a picture down where a bitmap made for the size exists.
     QIcon icon;
     icon.addFile(QStringLiteral(":/img/icon16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/img/icon32.png"), QSize(32, 32));

@@ -1,44 +1,19 @@
 #include "frmStart.h"
 
 #include "AppIdentity.h"
+#include "ButtonKeys.h"
 #include "Testfile.h"
+#include "WindowLayout.h"
 #include "frmIstruzioni.h"
 
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
-#include <QSvgRenderer>
 #include <QToolButton>
 
+using namespace WindowLayout;
+
 namespace {
-
-/// Window geometry is laid out in twips; at 96 dots per inch 15 twips make a pixel.
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-            height / kTwipsPerPixel};
-}
-
-const QColor kDarkBlue(0, 0, 192);
-const QColor kTeal(0, 192, 192);
-const QColor kPaleYellow(255, 255, 192);
-const QColor kYellow(255, 255, 0);
-
-/// Tahoma where it is installed, else the closest sans-serif at hand.
-QFont tahoma(qreal points, bool bold, bool italic = false)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
 
 /// A label's text must fit its fixed width. Tahoma does; a wider substitute
 /// font is narrowed (same point size) until the text fits instead of being cut.
@@ -56,20 +31,6 @@ void narrowToFit(QLabel *label)
     label->setFont(font);
 }
 
-/// Draws a compiled-in SVG picture at `size` device-independent pixels.
-QPixmap renderPicture(const QString &file, QSize size)
-{
-    const qreal dpr = qApp->devicePixelRatio();
-    QPixmap pixmap(size * dpr);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(QStringLiteral(":/img/") + file);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    painter.end();
-    pixmap.setDevicePixelRatio(dpr);
-    return pixmap;
-}
-
 QToolButton *graphicalButton(QWidget *parent, const QString &name, const QString &caption,
                              const QRect &geometry, const QColor &back, const QString &picture,
                              QSize pictureSize)
@@ -78,9 +39,9 @@ QToolButton *graphicalButton(QWidget *parent, const QString &name, const QString
     button->setObjectName(name);
     button->setText(caption);
     button->setGeometry(geometry);
-    button->setFont(tahoma(12, true));
+    button->setFont(tahoma(12));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setIcon(QIcon(renderPicture(picture, pictureSize)));
+    button->setIcon(QIcon(WindowLayout::picture(picture, pictureSize)));
     button->setIconSize(pictureSize);
     // Command buttons take the focus when clicked, as on the original platform.
     button->setFocusPolicy(Qt::StrongFocus);
@@ -116,7 +77,7 @@ frmStart::frmStart(QWidget *parent) : QWidget(parent)
     palette.setColor(QPalette::Window, kDarkBlue);
     setPalette(palette);
     setAutoFillBackground(true);
-    resize(792, 573);
+    resize(px(11880), px(8595));
 
     buildControls();
     wireEvents();
@@ -140,16 +101,18 @@ void frmStart::buildControls()
                                   twips(6240, 5760, 3015, 2535), kTeal,
                                   QStringLiteral("flag_de.svg"), flag);
 
+    QFont titleFont = tahoma(48);
+    titleFont.setItalic(true);
     Label1 = yellowLabel(this, QStringLiteral("Label1"), QStringLiteral("Upgrade Bios K410"),
-                         twips(480, 1560, 9105, 1155), tahoma(48, true, true));
+                         twips(480, 1560, 9105, 1155), titleFont);
     Label2 = yellowLabel(this, QStringLiteral("Label2"), AppIdentity::kCompanyName,
-                         twips(7080, 240, 2280, 285), tahoma(12, true));
+                         twips(7080, 240, 2280, 285), tahoma(12));
     Label3 = yellowLabel(this, QStringLiteral("Label3"), AppIdentity::kStreet,
-                         twips(7080, 600, 2295, 285), tahoma(12, true));
+                         twips(7080, 600, 2295, 285), tahoma(12));
     Label4 = yellowLabel(this, QStringLiteral("Label4"), AppIdentity::kTown,
-                         twips(7080, 960, 2820, 285), tahoma(12, true));
+                         twips(7080, 960, 2820, 285), tahoma(12));
     Label5 = yellowLabel(this, QStringLiteral("Label5"), AppIdentity::kPhoneFax,
-                         twips(7080, 1320, 4230, 285), tahoma(12, true));
+                         twips(7080, 1320, 4230, 285), tahoma(12));
 
     cmdEsci = graphicalButton(this, QStringLiteral("cmdEsci"), QStringLiteral("EXIT"),
                               twips(10200, 6840, 1095, 1395), kPaleYellow,
@@ -160,7 +123,7 @@ void frmStart::buildControls()
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(twips(120, 120, 6045, 1155));
     Image1->setScaledContents(true);
-    Image1->setPixmap(renderPicture(QStringLiteral("logo.svg"), Image1->size()));
+    Image1->setPixmap(picture(QStringLiteral("logo.svg"), Image1->size()));
 
     setTabOrder(cmdItalia, cmdInghilterra);
     setTabOrder(cmdInghilterra, cmdFrancia);
@@ -185,14 +148,8 @@ void frmStart::keyPressEvent(QKeyEvent *event)
         cmdEsci->click();
         return;
     }
-    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        // No default button here: Enter acts on the focused button only.
-        if (auto *button = qobject_cast<QToolButton *>(focusWidget());
-            button && button->window() == this) {
-            button->click();
-            return;
-        }
-    }
+    if (clickFocusedButton(*this, *event))
+        return;
     QWidget::keyPressEvent(event);
 }
 

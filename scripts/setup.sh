@@ -25,4 +25,8 @@ fi
 
 build="$1"; shift
 cmake -S . -B "$build" "$@" >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
+# The build tool's lines that come on every run, work or not, are left out:
+# a start with nothing to rebuild prints nothing, while compiles, links,
+# warnings and errors show as they come.
+quiet='Built target |Automatic MOC and UIC for target |Consolidate compiler generated dependencies|no work to do'
+cmake --build "$build" --parallel "$(nproc)" 2>&1 | { grep --line-buffered -vE "$quiet" || true; }

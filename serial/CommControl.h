@@ -43,3 +43,10 @@ signals:
     /// Raised for line-state changes and line errors (never for received data).
     void OnComm();
 };
+
+/// Closes the port if it is open and lets a failure to close pass unreported.
+/// For the ways out that must close whatever happened before: an ending that
+/// already reports an earlier error (the first error is the one to show), a
+/// port test moving on to the next port, a window going away. The control is
+/// reset by its next open either way.
+void closePortQuietly(CommControl &port);

@@ -1,9 +1,16 @@
 #pragma once
 // The serial-port control over QSerialPort (the window's MSComm1).
 //
-// Design-time configuration, never changed at run time: buffers of 1024 bytes,
-// no handshaking, DTR and RTS held low, receive and send thresholds 0 (no data
-// events), input length 0 (Input takes everything), bytes passed unchanged.
+// Design-time configuration, never changed at run time: no handshaking, DTR
+// and RTS held low, receive and send thresholds 0 (no data events), input
+// length 0 (Input takes everything), bytes passed unchanged.
+//
+// The buffers have no fixed size. Received bytes wait in QSerialPort's buffer,
+// which grows as they come, so none is dropped for want of room; capping it
+// at 1024 bytes (setReadBufferSize) would only leave the rest in the driver's
+// queue, which a late reader can overrun, and no exchange with the unit has
+// more than a few dozen bytes waiting. Written bytes go to the OS at once
+// (Output below), so there is no send buffer to size.
 //
 // Opening empties the receive buffer; bytes written reach the line before the
 // settings change or the port closes. Properties never run window events:
@@ -60,16 +67,12 @@ public:
     int InBufferCount() override;
     qint16 CommEvent() const override { return m_commEvent; }
 
-    static constexpr int InBufferSize = 1024;
-    static constexpr int OutBufferSize = 1024;
     /// Polling interval of the line counters while open.
     static constexpr int kLinePollMs = 20;
 
     /// Where line counters come from, from the next open on (the platform's
     /// source by default; tests script one).
     void setLineCounterSource(std::unique_ptr<LineCounterSource> source);
-    /// The device opened last (empty before the first open).
-    QString deviceName() const { return m_device; }
     /// True once the device was lost, until the owner closes the port.
     bool deviceLost() const { return m_lost; }
 

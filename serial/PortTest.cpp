@@ -33,17 +33,6 @@ PortTestView::PortFault faultOf(const RunTimeError &e)
     }
 }
 
-// Closing is the way out of every ending; a control that fails to close
-// must not turn an ending into a crash.
-void closeQuietly(CommControl &MSComm1)
-{
-    try {
-        if (MSComm1.PortOpen())
-            MSComm1.setPortOpen(false);
-    } catch (const RunTimeError &) {
-    }
-}
-
 } // namespace
 
 PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &view, const ProbeTiming &timing)
@@ -124,7 +113,7 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
             // This port is not available; the next one is tried. A port this
             // test opened is closed first, or every later port would fail.
             if (openedHere)
-                closeQuietly(MSComm1);
+                closePortQuietly(MSComm1);
             view.portUnavailable(bytCom, faultOf(e), e.description());
         }
     }
@@ -133,7 +122,7 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
     if (stopRequested()) {
         if (Trace::enabled())
             Trace::line(QStringLiteral("END port test stopped"));
-        closeQuietly(MSComm1);
+        closePortQuietly(MSComm1);
         Variabili::strFerma.clear();
         view.setComButtonEnabled(true);
         return PortTestEnding::Stopped;
@@ -154,7 +143,7 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
     }
     if (Trace::enabled())
         Trace::line(QStringLiteral("END port test found COM%1").arg(bytCom));
-    closeQuietly(MSComm1);
+    closePortQuietly(MSComm1);
     Variabili::intComPort = bytCom;
     view.setStatusText(Variabili::strConnected + QString::number(bytCom));
     view.setPortFrameVisible(false);

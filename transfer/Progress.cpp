@@ -4,10 +4,16 @@
 
 namespace Progress {
 
+float heldInRange(float value)
+{
+    if (std::isnan(value) || value < kMinimum)
+        return kMinimum;
+    return value > kMaximum ? kMaximum : value;
+}
+
 float nextValue(float barValue)
 {
-    const float value = float(double(barValue) + kStep);
-    return value > kMaximum ? kMaximum : value;
+    return heldInRange(float(double(barValue) + kStep));
 }
 
 QString caption(float barValue)

@@ -11,11 +11,15 @@ namespace Progress {
 constexpr double kStep = 0.019837333;
 /// Bytes that one percent of the bar stands for.
 constexpr double kBytesPerPercent = 803.72;
-/// Full scale of the bar; values beyond it are held there.
+/// Range of the bar; values outside it are held at its ends.
+constexpr float kMinimum = 0.0f;
 constexpr float kMaximum = 100.0f;
 
+/// `value` held within the bar's range: above kMaximum it is kMaximum, below
+/// kMinimum or not a number it is kMinimum. The bar never refuses a value.
+float heldInRange(float value);
 /// The bar's next value: the old value plus kStep, added in double precision
-/// and stored in single precision, held at kMaximum.
+/// and stored in single precision, held in range.
 float nextValue(float barValue);
 /// "A byte B%" for the bar value p: B = floor(p), A = floor(B x 803.72)
 /// (computed in double precision).

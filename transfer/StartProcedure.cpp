@@ -75,7 +75,7 @@ void StartProcedure::showLinking()
 
 void StartProcedure::backup()
 {
-    // B1: save dialog; FileName keeps the last name chosen in either dialog.
+    // Ask where the backup goes; FileName keeps the last name chosen in either dialog.
     FileDialog &dlg = m_view.dlgOpen();
     dlg.DialogTitle = strSaveTitle;
     dlg.Filter = QString::fromLatin1(kSaveFilter);
@@ -85,21 +85,23 @@ void StartProcedure::backup()
     // asked for anything, rather than after the whole backup was read.
     m_saveTarget.open(m_savePath);
 
-    // B2
+    // Ask for the unit to be switched on, say the link is being made, empty the bar.
     showLinking();
     m_view.setProgressValue(0.0f);
 
-    // B3
+    // Link exchange, then ask the unit for its firmware.
     Protocol::Session session(MSComm1, m_pump, m_now);
     session.linkExchange();
     session.readRequest();
 
-    // B4
+    // The working file is created empty before the go-ahead that starts the
+    // upload; the status line names the file the backup will be saved to.
     m_backup.create();
     m_view.setStatus(strBackUpActive + kRunningOpen + m_savePath + QLatin1Char(')'));
     session.sendGoAhead();
 
-    // B5, B6
+    // The upload: each valid block's record, the end record and the trailer
+    // go into the working file, then the backup is saved at the chosen path.
     const auto store = [this](const QByteArray &bytes) { m_backup.append(bytes); };
     session.blockUpload([this] { applyProgressStep(); }, store);
     session.backupClosing(store);
@@ -107,7 +109,8 @@ void StartProcedure::backup()
     // Saved from the bytes received, not from the working file read back.
     m_saveTarget.commit(m_backup.bytes(), ImageFile::BackupWriter::workingFilePath());
 
-    // B7: on to the upgrade at once, on the open port.
+    // Backup saved; on to the upgrade at once, on the open port, with the
+    // progress display emptied and hidden.
     m_view.setStatus(strBiosSaved);
     m_view.setProgressVisible(false);
     m_view.setProgressValue(0.0f);
@@ -117,7 +120,7 @@ void StartProcedure::backup()
 
 StartProcedure::UpgradeEnd StartProcedure::upgrade()
 {
-    // U1: open dialog.
+    // Ask for the image to write.
     FileDialog &dlg = m_view.dlgOpen();
     dlg.DialogTitle = strOpenTitle;
     dlg.FileName = QString();
@@ -125,25 +128,27 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
     dlg.ShowOpen();
     m_imagePath = dlg.FileName;
 
-    // U2: the image is read once; nothing is sent before all of it has been
+    // The image is read once; nothing is sent before all of it has been
     // checked, and what is sent later is these same bytes.
     m_image = ImageFile::loadImage(m_imagePath);
     if (ImageFile::validateImage(m_image) == ImageFile::Verdict::Damaged)
         return UpgradeEnd::Damaged;
 
-    // U3
+    // Empty the bar, ask for the unit to be switched on, say the link is being made.
     m_view.setProgressValue(0.0f);
     showLinking();
 
     Protocol::Session session(MSComm1, m_pump, m_now);
     const auto rejected = [this] { m_view.setStatus(strFileDamaged); };
     for (;;) {
-        // U4, U5
+        // Link exchange, then the erase request, answered once the unit has
+        // erased its firmware.
         session.linkExchange();
         m_view.setStatus(strErasing);
         session.eraseRequest();
 
-        // U6, U7
+        // Every record of the image, up to and including the end record, is
+        // sent until the unit takes it; the bar advances once per record.
         m_reader.open(m_image);
         m_view.setStatus(strUpgrActive + kRunningOpen + m_imagePath + QLatin1Char(')'));
         for (;;) {
@@ -155,7 +160,8 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
                 break;
         }
 
-        // U8: the unit's answer to the trailer decides.
+        // The trailer goes last and the unit's answer decides: completed, or
+        // the whole download again from the link exchange, with the bar emptied.
         if (session.upgradeClosing(m_reader.trailer()) == Protocol::ClosingAnswer::Completed)
             return UpgradeEnd::Completed;
         m_reader.close();
@@ -217,12 +223,8 @@ void StartProcedure::errorEnding(const RunTimeError &error)
     m_view.showNextAndPrevious();
     m_view.setModeFrameVisible(true);
     m_view.clearModeOptions();
-    try {
-        if (MSComm1.PortOpen())
-            MSComm1.setPortOpen(false);
-    } catch (const RunTimeError &) {
-        // Already on the error ending: the first error is the one to show.
-    }
+    // Already on the error ending: the first error is the one to show.
+    closePortQuietly(MSComm1);
     closeFiles();
     m_view.setStartEnabled(true);
     m_view.showError(error.description());

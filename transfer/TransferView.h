@@ -34,8 +34,7 @@ public:
     /// ProgressBar1: single-precision Value, held within 0..100 by the bar.
     virtual float progressValue() const = 0;
     virtual void setProgressValue(float value) = 0;
-    /// ProgressBar1: visibility (its own flag, also before the window is shown).
-    virtual bool progressVisible() const = 0;
+    /// ProgressBar1: show or hide it.
     virtual void setProgressVisible(bool visible) = 0;
     /// Label2: caption and visibility.
     virtual void setProgressCaption(const QString &caption) = 0;

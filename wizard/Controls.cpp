@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
 
@@ -12,6 +13,8 @@ constexpr qreal kPointStep = 0.25;
 constexpr int kButtonMargin = 4;
 // Space the frame styles keep at each side of a frame caption.
 constexpr int kCaptionMargin = 8;
+// Space QLineEdit keeps between its contents and its line of text.
+constexpr int kLineEditHorizontalMargin = 2;
 } // namespace
 
 QFont fittedFont(QFont font, const QString &text, const QSize &box, int flags)
@@ -79,4 +82,44 @@ void CaptionOption::paintEvent(QPaintEvent *)
     painter.setFont(fitted);
     option.fontMetrics = QFontMetrics(fitted);
     painter.drawControl(QStyle::CE_RadioButton, option);
+}
+
+ErrorBox::ErrorBox(QWidget *parent) : QLineEdit(parent)
+{
+    // Whoever sets the text, the tooltip follows it.
+    connect(this, &QLineEdit::textChanged, this, &QWidget::setToolTip);
+}
+
+QRect ErrorBox::contentsBox() const
+{
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    return style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).marginsRemoved(textMargins());
+}
+
+QString ErrorBox::shownText() const
+{
+    const int room = contentsBox().width() - 2 * kLineEditHorizontalMargin;
+    return fontMetrics().elidedText(text(), Qt::ElideRight, room);
+}
+
+void ErrorBox::paintEvent(QPaintEvent *event)
+{
+    if (hasFocus()) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    // The panel as QLineEdit draws it, then the elided line where QLineEdit
+    // puts its text: vertically centred on the font's line height.
+    QPainter painter(this);
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+    const QRect box = contentsBox();
+    const QFontMetrics metrics = fontMetrics();
+    const int lineHeight = qMax(metrics.boundingRect(text()).height(), metrics.height());
+    const int top = box.y() + (box.height() - lineHeight + 1) / 2;
+    painter.setClipRect(box);
+    painter.setPen(palette().text().color());
+    painter.drawText(QPoint(box.x() + kLineEditHorizontalMargin, top + metrics.ascent()), shownText());
 }

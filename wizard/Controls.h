@@ -1,11 +1,14 @@
 #pragma once
-// Small control classes of the instruction window: captions that must stay whole
-// inside the fixed geometry of the window layout. When the layout's font is not
-// installed, the fallback font can be wider; these controls then draw their
-// caption a little smaller instead of clipping it. font() stays the layout's font.
+// Small control classes of the instruction window: texts that must stay
+// readable inside the fixed geometry of the window layout. When the layout's
+// font is not installed, the fallback font can be wider; the caption controls
+// then draw their caption a little smaller instead of clipping it. font()
+// stays the layout's font. The error box, whose texts can be any length,
+// shortens what it shows instead.
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -59,4 +62,27 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+};
+
+/// The one-line error box. A text wider than the box shows its start followed
+/// by "…", so a cut is plain to see; text() and the tooltip hold the whole text.
+/// With the focus the box shows its text as an ordinary line edit does, with
+/// the caret, so the technician can move through all of it.
+class ErrorBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit ErrorBox(QWidget *parent = nullptr);
+
+    /// What the box shows without the focus: the text, elided to the room the
+    /// box has at its present width.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    /// The room for the line of text, as QLineEdit reckons it: the style's
+    /// contents rectangle less the text margins.
+    QRect contentsBox() const;
 };

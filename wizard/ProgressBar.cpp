@@ -18,10 +18,6 @@ ProgressBar::ProgressBar(QWidget *parent) : QProgressBar(parent)
 
 void ProgressBar::setValue(float value)
 {
-    if (std::isnan(value) || value < kMin)
-        value = kMin;
-    else if (value > kMax)
-        value = kMax;
-    m_value = value;
-    QProgressBar::setValue(int(std::lround(double(value) * kScale)));
+    m_value = Progress::heldInRange(value);
+    QProgressBar::setValue(int(std::lround(double(m_value) * kScale)));
 }

@@ -3,6 +3,7 @@
 #include "DlgOpen.h"
 #include "PortMap.h"
 #include "ProgressBar.h"
+#include "WindowLayout.h"
 #include "frmIstruzioni.h"
 
 #include <QGroupBox>
@@ -15,19 +16,12 @@
 
 namespace {
 
-// The error box is one line wide: show the start of a long text (what
-// failed), with the whole of it in the tooltip.
+// The error box is one line wide and elides a long text (ErrorBox); with the
+// caret at the start, the focused box shows the start too: what failed.
 void setErrorBoxText(QLineEdit *box, const QString &text)
 {
     box->setText(text);
     box->setCursorPosition(0);
-    box->setToolTip(text);
-}
-
-// Twips to pixels (15 twips per pixel).
-int px(int twips)
-{
-    return qRound(twips / 15.0);
 }
 
 } // namespace
@@ -160,7 +154,7 @@ void TransferWindowView::setStatus(const QString &text)
 
 void TransferWindowView::placeStatusLine()
 {
-    w.Text1(6)->move(px(360), px(3600));
+    w.Text1(6)->move(WindowLayout::px(360), WindowLayout::px(3600));
     w.Text1(6)->show();
 }
 
@@ -209,11 +203,6 @@ float TransferWindowView::progressValue() const
 void TransferWindowView::setProgressValue(float value)
 {
     w.ProgressBar1->setValue(value);
-}
-
-bool TransferWindowView::progressVisible() const
-{
-    return !w.ProgressBar1->isHidden();
 }
 
 void TransferWindowView::setProgressVisible(bool visible)

@@ -74,7 +74,6 @@ public:
     void clearModeOptions() override;
     float progressValue() const override;
     void setProgressValue(float value) override;
-    bool progressVisible() const override;
     void setProgressVisible(bool visible) override;
     void setProgressCaption(const QString &caption) override;
     void setProgressCaptionVisible(bool visible) override;

@@ -1,82 +1,33 @@
 #include "frmIstruzioni.h"
 
+#include "ButtonKeys.h"
 #include "CommControl.h"
 #include "Controls.h"
 #include "DlgOpen.h"
 #include "EventPump.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
-#include "RunTimeError.h"
 #include "StartProcedure.h"
 #include "Variabili.h"
+#include "WindowLayout.h"
 #include "WindowViews.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSvgRenderer>
 #include <QTextEdit>
 #include <QToolButton>
 
 using namespace Variabili;
+using namespace WindowLayout;
 
 namespace {
-
-// Colours of the window layout.
-const QColor kTeal(0, 192, 192);
-const QColor kPeach(255, 224, 192);
-const QColor kDarkBlue(0, 0, 192);
-const QColor kPaleYellow(255, 255, 192);
-const QColor kGreen(0, 255, 0);
-const QColor kYellow(255, 255, 0);
-const QColor kLightGrey(224, 224, 224);
-const QColor kBlack(0, 0, 0);
-
-// Window layout measures are in twips: 15 twips per pixel.
-int px(int twips)
-{
-    return qRound(twips / 15.0);
-}
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-QFont boldFont(const QStringList &families, qreal points)
-{
-    QFont font;
-    font.setFamilies(families);
-    font.setPointSizeF(points);
-    font.setBold(true);
-    return font;
-}
-
-QFont tahoma(qreal points)
-{
-    return boldFont({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")}, points);
-}
-
-QFont msSansSerif(qreal points)
-{
-    return boldFont({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")}, points);
-}
-
-QFont comicSans(qreal points)
-{
-    return boldFont({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"),
-                     QStringLiteral("DejaVu Sans")},
-                    points);
-}
 
 // Sets a background and a text colour in every colour group, the disabled one
 // included, so a disabled control keeps the look of the layout.
@@ -87,25 +38,6 @@ void setColours(QWidget *widget, QPalette::ColorRole backRole, const QColor &bac
     palette.setColor(backRole, back);
     palette.setColor(foreRole, fore);
     widget->setPalette(palette);
-}
-
-// A picture of the resources rendered at the given size; null when the file is
-// missing or unreadable (the control then simply shows nothing).
-QPixmap picture(const QString &name, const QSize &size)
-{
-    const QString path = QStringLiteral(":/img/") + name;
-    if (!QFile::exists(path))
-        return {};
-    QSvgRenderer svg(path);
-    if (!svg.isValid())
-        return {};
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(size * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    svg.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
-    return pixmap;
 }
 
 // The raised look of the window's graphical-style command buttons.
@@ -158,13 +90,8 @@ frmIstruzioni::frmIstruzioni(QWidget *parent)
     resize(px(11880), px(8595));
     setColours(this, QPalette::Window, kTeal, QPalette::WindowText, kBlack);
     setAutoFillBackground(true);
-    // The two-computers icon, drawn here at the usual icon sizes (no icon plug-in needed).
-    QIcon icon;
-    for (int side : {16, 32, 48})
-        if (const QPixmap drawn = picture(QStringLiteral("icon.svg"), QSize(side, side)); !drawn.isNull())
-            icon.addPixmap(drawn);
-    if (!icon.isNull())
-        setWindowIcon(icon);
+    // No icon of its own: the window shows the application's icon, set once
+    // at start-up for every window.
 }
 
 frmIstruzioni::~frmIstruzioni() = default;
@@ -340,37 +267,35 @@ void frmIstruzioni::buildControls()
     optBakUp->setChecked(true);
     fraMode->hide();
 
-    // The instruction box: disabled, black on light grey even so, wrapping at words.
-    m_text1_0 = place<QTextEdit>(m_form, "Text1_0", twips(240, 240, 11445, 3240));
-    m_text1_0->setProperty("index", 0);
-    m_text1_0->setAcceptRichText(false);
-    m_text1_0->setLineWrapMode(QTextEdit::WidgetWidth);
-    m_text1_0->setWordWrapMode(QTextOption::WordWrap);
-    m_text1_0->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_text1_0->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_text1_0->setTabChangesFocus(true);
-    m_text1_0->setFont(tahoma(18));
-    setColours(m_text1_0, QPalette::Base, kLightGrey, QPalette::Text, kBlack);
-    m_text1_0->setPlainText(QStringLiteral("Istruzione 1\r\n"));
+    // The members of the Text1 array: multi-line plain text wrapping at words,
+    // no scroll bars, Tab moving on to the next control.
+    auto textBox = [this](const char *name, int index, const QRect &geometry, const QString &text,
+                          const QFont &font, const QColor &back, const QColor &fore) {
+        auto *box = place<QTextEdit>(m_form, name, geometry);
+        box->setProperty("index", index);
+        box->setAcceptRichText(false);
+        box->setLineWrapMode(QTextEdit::WidgetWidth);
+        box->setWordWrapMode(QTextOption::WordWrap);
+        box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->setTabChangesFocus(true);
+        box->setFont(font);
+        setColours(box, QPalette::Base, back, QPalette::Text, fore);
+        box->setPlainText(text);
+        return box;
+    };
+    // The instruction box: disabled, black on light grey even so.
+    m_text1_0 = textBox("Text1_0", 0, twips(240, 240, 11445, 3240), QStringLiteral("Istruzione 1\r\n"), tahoma(18),
+                        kLightGrey, kBlack);
     m_text1_0->setEnabled(false);
-
     // The status line: yellow on teal, two lines of text in its height.
-    m_text1_6 = place<QTextEdit>(m_form, "Text1_6", twips(360, 3600, 11200, 720));
-    m_text1_6->setProperty("index", 6);
-    m_text1_6->setAcceptRichText(false);
-    m_text1_6->setLineWrapMode(QTextEdit::WidgetWidth);
-    m_text1_6->setWordWrapMode(QTextOption::WordWrap);
-    m_text1_6->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_text1_6->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_text1_6->setTabChangesFocus(true);
+    m_text1_6 = textBox("Text1_6", 6, twips(360, 3600, 11200, 720), QStringLiteral("Attesa comandi"),
+                        tahoma(14.25), kTeal, kYellow);
     m_text1_6->setFrameShape(QFrame::NoFrame);
     m_text1_6->document()->setDocumentMargin(1);
-    m_text1_6->setFont(tahoma(14.25));
-    setColours(m_text1_6, QPalette::Base, kTeal, QPalette::Text, kYellow);
-    m_text1_6->setPlainText(QStringLiteral("Attesa comandi"));
     m_text1_6->hide();
 
-    txtError = place<QLineEdit>(m_form, "txtError", twips(240, 4320, 11175, 375));
+    txtError = place<ErrorBox>(m_form, "txtError", twips(240, 4320, 11175, 375));
     txtError->setFrame(false);
     txtError->setFont(tahoma(14.25));
     setColours(txtError, QPalette::Base, kTeal, QPalette::Text, kYellow);
@@ -489,6 +414,13 @@ void frmIstruzioni::Text1_KeyDown(int index, int keyCode, int shift)
     Q_UNUSED(shift);
     if (keyCode != 0)
         strFerma = kFerma;
+}
+
+void frmIstruzioni::keyPressEvent(QKeyEvent *event)
+{
+    if (clickFocusedButton(*this, *event))
+        return;
+    QDialog::keyPressEvent(event);
 }
 
 bool frmIstruzioni::eventFilter(QObject *watched, QEvent *event)
@@ -687,13 +619,8 @@ void frmIstruzioni::finishPendingClose()
     // The close has been carried out: the stop request raised for it must not
     // stop the next operation after the window is opened again.
     strFerma.clear();
-    if (MSComm1->PortOpen()) {
-        try {
-            MSComm1->setPortOpen(false);
-        } catch (const RunTimeError &) {
-            // The window goes away regardless; the port control is reset on its next open.
-        }
-    }
+    // The window goes away regardless of how the port closes.
+    closePortQuietly(*MSComm1);
     Unload();
 }
 

@@ -157,6 +157,9 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    /// Return and Enter on a focused command button click it, as Space does;
+    /// no button is the default, so Enter elsewhere clicks nothing.
+    void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

@@ -512,8 +512,9 @@ void TestStartWindow::applicationIdentity()
     const QList<QSize> sizes = icon.availableSizes();
     QVERIFY2(sizes.contains(QSize(16, 16)), "16 x 16 icon missing");
     QVERIFY2(sizes.contains(QSize(32, 32)), "32 x 32 icon missing");
-    // The start window carries the application's icon.
+    // Both windows carry the application's icon.
     QCOMPARE(m_start->windowIcon().availableSizes(), sizes);
+    QCOMPARE(frmIstruzioni::instance().windowIcon().availableSizes(), sizes);
     // Same picture at both sizes: the 32 px one reduced looks like the 16 px one.
     const QImage big = icon.pixmap(QSize(32, 32)).toImage();
     const QImage small = icon.pixmap(QSize(16, 16)).toImage();

@@ -230,8 +230,7 @@ public:
     void clearModeOptions() override {}
     float progressValue() const override { return m_value; }
     void setProgressValue(float value) override { m_value = qBound(0.0f, value, 100.0f); }
-    bool progressVisible() const override { return m_visible; }
-    void setProgressVisible(bool visible) override { m_visible = visible; }
+    void setProgressVisible(bool) override {}
     void setProgressCaption(const QString &) override {}
     void setProgressCaptionVisible(bool) override {}
     void showError(const QString &text) override { error = text; }
@@ -242,7 +241,6 @@ public:
 
 private:
     float m_value = 0;
-    bool m_visible = false;
 };
 
 k410sim::SimOptions quickUnit(unsigned records)

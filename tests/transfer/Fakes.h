@@ -189,7 +189,6 @@ public:
     void clearModeOptions() override { optionsCleared = true; }
     float progressValue() const override { return value; }
     void setProgressValue(float v) override { value = v < 0 ? 0 : v > 100 ? 100 : v; }
-    bool progressVisible() const override { return barVisible; }
     void setProgressVisible(bool visible) override { barVisible = visible; }
     void setProgressCaption(const QString &text) override
     {

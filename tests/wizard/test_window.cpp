@@ -5,6 +5,7 @@
 
 #include "WizardTests.h"
 
+#include "Controls.h"
 #include "DlgOpen.h"
 #include "ProgressBar.h"
 
@@ -69,7 +70,6 @@ private slots:
         QCOMPARE(w.windowTitle(), title);
         QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
         QCOMPARE(w.cmdCom->text(), portTest);
-        QVERIFY(!w.windowIcon().isNull());
 
         QCOMPARE(shownControls(w), sorted({"Text1_0", "fraTasti", "cmdOk", "cmdAnnulla", "Image1", "Image2",
                                            "Image3", "Image7", "Image8", "Label3", "Label4", "Label5"}));
@@ -190,17 +190,53 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
-    // Enter clicks no button: the window has no default button.
-    void noDefaultButton()
+    void enterOnFocusedButton_data()
     {
+        QTest::addColumn<QString>("focused");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<QString>("clicked");
+        QTest::newRow("Return on Next") << "cmdOk" << int(Qt::Key_Return) << 0 << false << "cmdOk";
+        QTest::newRow("keypad Enter on Exit") << "cmdAnnulla" << int(Qt::Key_Enter) << int(Qt::KeypadModifier)
+                                              << false << "cmdAnnulla";
+        QTest::newRow("Return on the port test") << "cmdCom" << int(Qt::Key_Return) << 0 << false << "cmdCom";
+        QTest::newRow("Ctrl+Return on Next") << "cmdOk" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false
+                                             << "";
+        QTest::newRow("Return held on Next") << "cmdOk" << int(Qt::Key_Return) << 0 << true << "";
+        QTest::newRow("Return on a mode option") << "optBakUp" << int(Qt::Key_Return) << 0 << false << "";
+        QTest::newRow("Return in the status line") << "Text1_6" << int(Qt::Key_Return) << 0 << false << "";
+    }
+
+    // Return and Enter act on the focused command button as Space does; the
+    // window has no default button, so anywhere else they click nothing.
+    void enterOnFocusedButton()
+    {
+        QFETCH(QString, focused);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, held);
+        QFETCH(QString, clicked);
+        for (qint16 p = 1; p <= 4; ++p)
+            port->failOpen(p); // a port test clicked here ends at once
         open(&Testfile::LoadEnglish);
-        w.cmdOk_Click();
-        QVERIFY(!w.cmdCom->isDefault());
-        QVERIFY(!w.cmdCom->autoDefault());
-        QSignalSpy clicked(w.cmdCom, &QAbstractButton::clicked);
-        QTest::keyClick(&w, Qt::Key_Return);
-        QCOMPARE(clicked.count(), 0);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+        for (QWidget *control : {static_cast<QWidget *>(w.cmdCom), static_cast<QWidget *>(w.fraMode),
+                                 static_cast<QWidget *>(w.Text1(6))})
+            control->show();
+        QStringList seen;
+        for (QAbstractButton *button : w.findChildren<QAbstractButton *>()) {
+            if (auto *push = qobject_cast<QPushButton *>(button))
+                QVERIFY(!push->isDefault() && !push->autoDefault());
+            connect(button, &QAbstractButton::clicked, button, [&seen, button] { seen << button->objectName(); });
+        }
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWidget *target = w.findChild<QWidget *>(focused);
+        target->setFocus();
+        QCOMPARE(QApplication::focusWidget(), target);
+
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), held);
+        QApplication::sendEvent(target, &press);
+        QCOMPARE(seen, clicked.isEmpty() ? QStringList() : QStringList{clicked});
     }
 
     void keyDown_data()
@@ -246,6 +282,50 @@ private slots:
         QTest::keyClicks(static_cast<QWidget *>(nullptr), QStringLiteral("ok"));
         QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("ok"));
         QCOMPARE(strFerma, QStringLiteral("ferma"));
+    }
+
+    void errorBoxElides_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("elided");
+        QTest::newRow("short") << "Carrier Detect Timeout" << false;
+        QTest::newRow("long") << "The saved backup \"/home/technician/backups/2024/k410-line-3.bak\" differs from "
+                                 "the backup read from the unit. The backup read from the unit is kept in the "
+                                 "working file." << true;
+    }
+
+    // The one-line error box shows a long text cut visibly ("…" at the end),
+    // painted as the line edit paints a text that fits; text() and the tooltip
+    // hold the whole text, and a narrower box shows less.
+    void errorBoxElides()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, elided);
+        open(&Testfile::LoadEnglish);
+        auto *box = qobject_cast<ErrorBox *>(w.txtError);
+        QVERIFY(box);
+        box->show();
+        box->setText(text);
+        QCOMPARE(box->text(), text);
+        QCOMPARE(box->toolTip(), text);
+
+        const QString shown = box->shownText();
+        QCOMPARE(shown.endsWith(QChar(0x2026)), elided);
+        QVERIFY(text.startsWith(elided ? shown.chopped(1) : shown));
+        QCOMPARE(shown.size() < text.size(), elided);
+
+        QLineEdit plain(box->parentWidget());
+        plain.setGeometry(box->geometry());
+        plain.setFrame(false);
+        plain.setFont(box->font());
+        plain.setPalette(box->palette());
+        plain.setText(shown);
+        plain.setCursorPosition(0);
+        QCOMPARE(box->grab().toImage(), plain.grab().toImage());
+
+        box->resize(100, box->height());
+        QVERIFY(box->shownText().size() < text.size());
+        QVERIFY(box->shownText().endsWith(QChar(0x2026)));
     }
 
     // Exit with the port closed unloads the window: its controls are destroyed and
