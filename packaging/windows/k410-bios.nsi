@@ -41,8 +41,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${MAKER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
-!define MUI_FINISHPAGE_RUN_TEXT "Start ${APPNAME}"
+; No "start now" box on the last page: the installer runs elevated, and a
+; program started from it would run as the administrator, not the technician.
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
