@@ -85,11 +85,11 @@ QString checkPastEnd(const RunTimeError &error, const QString &path, const char 
     return {};
 }
 
-QString checkValidator(const Expectation &want, const QString &path)
+QString checkValidator(const Expectation &want, const ImageFile::Image &loaded, const QString &path)
 {
     ImageFile::Verdict verdict;
     try {
-        verdict = ImageFile::validateImage(path);
+        verdict = ImageFile::validateImage(loaded);
     } catch (const RunTimeError &error) {
         if (want.outcome != Outcome::EndsEarly) {
             return QStringLiteral("validator: run-time error %1 (%2) on an image the model calls %3")
@@ -105,11 +105,11 @@ QString checkValidator(const Expectation &want, const QString &path)
     return {};
 }
 
-QString checkValidatorStops(QByteArrayView image, const QString &path)
+QString checkValidatorStops(QByteArrayView image, const ImageFile::Image &loaded, const QString &path)
 {
     const StopRequest stop;
     try {
-        ImageFile::validateImage(path);
+        ImageFile::validateImage(loaded);
     } catch (const Protocol::TransferStopped &) {
         if (image.size() < kRecord)
             return QStringLiteral("stopped validator: stopped although the first record is incomplete");
@@ -125,12 +125,12 @@ QString checkValidatorStops(QByteArrayView image, const QString &path)
 
 // The reader as the upgrade drives it: records until the end record, then the
 // trailer. Each record must be the file's bytes at its offset.
-QString checkReader(QByteArrayView image, const Expectation &want, const QString &path)
+QString checkReader(QByteArrayView image, const Expectation &want, const ImageFile::Image &loaded, const QString &path)
 {
     ImageFile::ImageReader reader;
     qsizetype index = 0;
     try {
-        reader.open(path);
+        reader.open(loaded);
         if (!reader.isOpen())
             return QStringLiteral("reader: not open after open()");
         for (;; ++index) {
@@ -174,7 +174,7 @@ QString checkReader(QByteArrayView image, const Expectation &want, const QString
 
     // The unit asked for a restart: the image is read again from the start.
     try {
-        reader.open(path);
+        reader.open(loaded);
         const QByteArray first = reader.nextRecord();
         if (first != image.first(kRecord))
             return QStringLiteral("reader: after reopening, the first record is %1").arg(hex(first));
@@ -237,15 +237,26 @@ QString check(QByteArrayView image, const QString &path)
                                   : QStringLiteral("%1: %2 descriptors open before, %3 after")
                                         .arg(QLatin1String(step)).arg(descriptors).arg(now);
     };
-    QString failure = checkValidator(want, path);
+    // The file is read once; everything after works on those bytes.
+    ImageFile::Image loaded;
+    try {
+        loaded = ImageFile::loadImage(path);
+    } catch (const RunTimeError &error) {
+        return QStringLiteral("loader: run-time error %1 (%2)").arg(error.number()).arg(error.description());
+    }
+    // Bytes the loader got wrong show up below: the model is built from
+    // `image`, the validator and the reader see only what was loaded.
+    QString failure = leftOpen("loader");
+    if (failure.isEmpty())
+        failure = checkValidator(want, loaded, path);
     if (failure.isEmpty())
         failure = leftOpen("validator");
     if (failure.isEmpty())
-        failure = checkValidatorStops(image, path);
+        failure = checkValidatorStops(image, loaded, path);
     if (failure.isEmpty())
         failure = leftOpen("stopped validator");
     if (failure.isEmpty())
-        failure = checkReader(image, want, path);
+        failure = checkReader(image, want, loaded, path);
     if (failure.isEmpty())
         failure = leftOpen("reader");
     return failure;

@@ -34,11 +34,11 @@ Expectation expect(QByteArrayView image);
 /// Name of an outcome for failure messages and corpus file names.
 const char *outcomeName(Outcome outcome);
 
-/// Runs validateImage() and then the reader (records up to the end record,
-/// the trailer, a restart from the start) over the file at `path`, which is
-/// meant to hold `image`, and compares each step with the model. A stop
-/// request is also tried: the validator must give up before the first data
-/// byte. No step may leave a descriptor open (checked where the system tells).
+/// Loads the file at `path` (meant to hold `image`) once with loadImage(),
+/// then runs validateImage() and the reader (records up to the end record,
+/// the trailer, a restart from the start) over the loaded bytes, and
+/// compares each step with the model. A stop request is also tried: the
+/// validator must give up before the first data byte. No step may leave a descriptor open (checked where the system tells).
 /// Returns an empty string when everything agrees, otherwise what
 /// differed. Only RunTimeError is caught: any other exception escapes.
 QString check(QByteArrayView image, const QString &path);

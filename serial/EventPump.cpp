@@ -158,6 +158,33 @@ void EventPump::DoEventsUntil(Clock::time_point deadline)
     }
 }
 
+int EventPump::DoEventsPasses(int first, int last, const PassDeadlines &deadline)
+{
+    if (first >= last) {
+        DoEventsUntil(deadline(last));
+        return last;
+    }
+    const unsigned start = g_activity.load(std::memory_order_relaxed);
+    const Clock::time_point end = deadline(last);
+    DoEventsUntil(end);
+    const Clock::time_point now = Clock::now();
+    if (now >= end)
+        return last;
+    if (g_activity.load(std::memory_order_relaxed) == start)
+        return first; // back early with nothing to show for it: count one pass
+    // The pass that was running: the first whose deadline had not passed.
+    int lo = first;
+    int hi = last;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (deadline(mid) < now)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 EventPump &EventPump::instance()
 {
     static EventPump pump;

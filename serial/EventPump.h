@@ -5,6 +5,7 @@
 // once on serial input or user input. No pass spins.
 
 #include <chrono>
+#include <functional>
 
 class EventPump
 {
@@ -21,6 +22,19 @@ public:
     /// events (timers, repaints) run without ending the pass. A deadline that
     /// has passed still runs the pending events once.
     virtual void DoEventsUntil(Clock::time_point deadline);
+
+    /// Deadlines of a paced wait: pass k may last until deadline(k); never
+    /// earlier than the deadline of pass k - 1.
+    using PassDeadlines = std::function<Clock::time_point(int pass)>;
+    /// Passes `first` to `last` of a paced wait, as one: returns the pass in
+    /// which something ended the wait (the pass whose deadline had not yet
+    /// come when user input or serial activity was handled), or `last` once
+    /// the deadline of `last` has passed. A pass in which nothing happens
+    /// would leave everything as the next one finds it, so the pump does not
+    /// wake up for each: it sleeps until something happens or the last
+    /// deadline, and counts the passes whose deadlines went by meanwhile.
+    /// Window events run as they come, as in every pass.
+    virtual int DoEventsPasses(int first, int last, const PassDeadlines &deadline);
 
     /// The pump the application uses.
     static EventPump &instance();

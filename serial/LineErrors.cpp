@@ -23,3 +23,22 @@ QList<qint16> lineEventsBetween(const LineCounters &before, const LineCounters &
     }
     return codes;
 }
+
+LineCounters addCommErrorFlags(LineCounters counters, quint32 flags)
+{
+    using namespace CommErrorFlags;
+    const struct
+    {
+        quint32 flag;
+        quint32 LineCounters::*counter;
+    } rows[] = {
+        {kBreak, &LineCounters::brk},          {kFrame, &LineCounters::frame},
+        {kOverrun, &LineCounters::overrun},    {kRxOver, &LineCounters::bufOverrun},
+        {kRxParity, &LineCounters::parity},    {kTxFull, &LineCounters::txFull},
+    };
+    for (const auto &row : rows) {
+        if (flags & row.flag)
+            ++(counters.*row.counter);
+    }
+    return counters;
+}

@@ -22,11 +22,30 @@ struct LineCounters
     quint32 bufOverrun = 0; ///< receive buffer overflows
     quint32 parity = 0;     ///< parity errors
     quint32 txFull = 0;     ///< transmit buffer full (Windows only)
+
+    bool operator==(const LineCounters &) const = default;
 };
 
 /// The OnComm codes for the counters that changed between two readings, in
 /// ascending code order, one code per changed counter.
 QList<qint16> lineEventsBetween(const LineCounters &before, const LineCounters &after);
+
+/// Error flags as Windows' ClearCommError reports them (same bit values as
+/// its CE_ constants, checked where those are visible).
+namespace CommErrorFlags {
+constexpr quint32 kRxOver = 0x0001;   ///< receive buffer overflow
+constexpr quint32 kOverrun = 0x0002;  ///< hardware overrun, a character lost
+constexpr quint32 kRxParity = 0x0004; ///< parity error
+constexpr quint32 kFrame = 0x0008;    ///< framing error
+constexpr quint32 kBreak = 0x0010;    ///< break received
+constexpr quint32 kTxFull = 0x0100;   ///< transmit buffer full
+} // namespace CommErrorFlags
+
+/// `counters` with one added for each condition set in `flags` (the error
+/// word of one ClearCommError call); flags not listed above add nothing.
+/// The call clears the flags it reports, so every call's word must pass
+/// through here exactly once for no condition to be lost or counted twice.
+LineCounters addCommErrorFlags(LineCounters counters, quint32 flags);
 
 /// Where the counters of an open port come from.
 class LineCounterSource

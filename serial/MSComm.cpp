@@ -175,6 +175,18 @@ void MSComm::openDevice()
     }
 
     const qintptr handle = qintptr(m_port->handle());
+    // One program per line: the lock is on the device, so another name for it
+    // (a link, /dev/pts/N against a link to it) or root's open finds it taken.
+    // Taken before anything else touches the line: a refused opener must not
+    // flush or drain what belongs to the holder.
+    if (!PlatformSerial::lockDevice(handle)) {
+        m_port->close();
+        m_port->clearError();
+        throw RunTimeError(kErrPortAlreadyOpen,
+                           QStringLiteral("Port already open: %1 is in use by another program, or by this "
+                                          "one under another name of the same device")
+                               .arg(who()));
+    }
     // The OS raises DTR and RTS on open; the control keeps them low. Devices
     // without modem lines (pseudo-terminals) refuse, which is fine.
     m_port->setDataTerminalReady(false);

@@ -50,8 +50,9 @@ public:
     /// the bytes already written have left (8015 if the device refuses them).
     void setSettings(const QString &settings) override;
     bool PortOpen() const override { return m_open; }
-    /// True: 8005 if open, 8002 no device, 8005 held elsewhere, 8010 not
-    /// permitted, 8015 settings refused. False: drains and closes; harmless
+    /// True: 8005 if open, 8002 no device, 8005 held elsewhere (by another
+    /// program or control, under any name of the device, root included), 8010
+    /// not permitted, 8015 settings refused. False: drains and closes; harmless
     /// on a closed or lost port.
     void setPortOpen(bool open) override;
     void setOutput(const QByteArray &bytes) override;

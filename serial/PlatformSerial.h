@@ -36,4 +36,11 @@ enum class Refusal {
 };
 Refusal classifyRefusal(const QString &device);
 
+/// One program per line: an exclusive lock on the open device itself (its
+/// inode, not the name it was opened by), so a second copy of the program, or
+/// a second control, naming the same device by a link or another path is kept
+/// off the line, root included. Released when the handle is closed. False
+/// when another opener holds it.
+bool lockDevice(qintptr handle);
+
 } // namespace PlatformSerial

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -80,6 +81,20 @@ Refusal classifyRefusal(const QString &device)
     if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return Refusal::PermissionDenied;
     return Refusal::InUse;
+}
+
+// flock() locks belong to the open file and conflict between any two opens
+// of the same inode, in this process or another, whatever names they used;
+// the kernel drops them when the descriptor closes or the program dies. A
+// device or file system without flock support is not locked.
+bool lockDevice(qintptr handle)
+{
+    if (handle < 0)
+        return true;
+    int rc;
+    while ((rc = ::flock(int(handle), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return rc == 0 || errno != EWOULDBLOCK;
 }
 
 } // namespace PlatformSerial

@@ -7,6 +7,59 @@
 
 #include <qt_windows.h>
 
+#include <mutex>
+#include <unordered_map>
+
+static_assert(CommErrorFlags::kRxOver == CE_RXOVER);
+static_assert(CommErrorFlags::kOverrun == CE_OVERRUN);
+static_assert(CommErrorFlags::kRxParity == CE_RXPARITY);
+static_assert(CommErrorFlags::kFrame == CE_FRAME);
+static_assert(CommErrorFlags::kBreak == CE_BREAK);
+static_assert(CommErrorFlags::kTxFull == CE_TXFULL);
+
+namespace {
+
+// ClearCommError both reports and clears a port's error flags, and two
+// consumers call it: the byte count (every read of InBufferCount and Input)
+// and the line counters (every kLinePollMs). Every call therefore folds its
+// flags into the handle's running counters here, and the counter source
+// reads those, so a flag seen by the byte count is not lost to the counters.
+// QSerialPort's own backend also calls it after each completed read and
+// discards the flags: a flag it clears before we ask is not seen here.
+// Windows hands out the lowest free handle values again, so the table holds
+// a few entries; counts only grow, and the control takes a baseline at open.
+struct CommStatus
+{
+    DWORD inQueue = 0;     ///< bytes received and not yet read
+    LineCounters counters; ///< running counts of the handle's error flags
+};
+
+std::mutex &statusMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::unordered_map<qintptr, LineCounters> &countersByHandle()
+{
+    static std::unordered_map<qintptr, LineCounters> table;
+    return table;
+}
+
+std::optional<CommStatus> readCommStatus(qintptr handle)
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &stat))
+        return std::nullopt;
+    const std::lock_guard<std::mutex> lock(statusMutex());
+    LineCounters &counters = countersByHandle()[handle];
+    counters = addCommErrorFlags(counters, quint32(errors));
+    return CommStatus{stat.cbInQue, counters};
+}
+
+} // namespace
+
 namespace PlatformSerial {
 
 void flushReceive(qintptr handle)
@@ -23,11 +76,8 @@ void requestLowLatency(qintptr) {}
 
 int osBytesWaiting(qintptr handle)
 {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &stat))
-        return -1;
-    return int(stat.cbInQue);
+    const std::optional<CommStatus> status = readCommStatus(handle);
+    return status ? int(status->inQueue) : -1;
 }
 
 bool deviceGone(qintptr)
@@ -47,32 +97,31 @@ Refusal classifyRefusal(const QString &)
     return Refusal::InUse;
 }
 
+// A COM port handle is opened for exclusive access (no sharing) whatever the
+// user's rights and whatever name reached the device, so the open itself
+// keeps a second opener off the line: nothing more to lock.
+bool lockDevice(qintptr)
+{
+    return true;
+}
+
 } // namespace PlatformSerial
 
 namespace {
 
 // ClearCommError reports flags, not counts: each flag seen adds one, so the
-// control sees a counter move exactly when the condition was reported.
+// control sees a counter move exactly when the condition was reported, by
+// this poll or by a byte count taken since the last one.
 class CommErrorSource : public LineCounterSource
 {
 public:
     std::optional<LineCounters> read(qintptr handle) override
     {
-        DWORD errors = 0;
-        COMSTAT stat{};
-        if (!::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &stat))
+        const std::optional<CommStatus> status = readCommStatus(handle);
+        if (!status)
             return std::nullopt;
-        if (errors & CE_BREAK) ++m_counts.brk;
-        if (errors & CE_FRAME) ++m_counts.frame;
-        if (errors & CE_OVERRUN) ++m_counts.overrun;
-        if (errors & CE_RXOVER) ++m_counts.bufOverrun;
-        if (errors & CE_RXPARITY) ++m_counts.parity;
-        if (errors & CE_TXFULL) ++m_counts.txFull;
-        return m_counts;
+        return status->counters;
     }
-
-private:
-    LineCounters m_counts;
 };
 
 } // namespace

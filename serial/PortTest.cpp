@@ -89,13 +89,18 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
                 MSComm1.setOutput(strProbe);
 
                 // Pass i waits until t0 + i/10000 of the whole wait, so the
-                // slack of one pass does not add up over the next ones.
+                // slack of one pass does not add up over the next ones. The
+                // pump runs the passes in which nothing arrives and nobody
+                // acts as one sleep, and says which pass was running when
+                // something did; the count is read after it as after every pass.
                 const Clock::time_point t0 = Clock::now();
                 const std::chrono::nanoseconds total = probeWaitTotal(LineSettings::parse(setting).baud, timing);
+                const EventPump::PassDeadlines passEnd = [t0, total](int pass) {
+                    return t0 + std::chrono::duration_cast<Clock::duration>(total * pass / kProbePasses);
+                };
                 int count = 0;
                 do {
-                    intWait = intWait + 1;
-                    pump.DoEventsUntil(t0 + std::chrono::duration_cast<Clock::duration>(total * intWait / kProbePasses));
+                    intWait = qint16(pump.DoEventsPasses(intWait + 1, kProbePasses, passEnd));
                     count = MSComm1.InBufferCount();
                 } while (!(intWait == kProbePasses || count == kProbeAnswerLength));
 

@@ -25,7 +25,7 @@ struct SimOptions
     bool pace = false;                 ///< --pace: charge line time for every byte, both directions
     unsigned turnaroundUs = 0;         ///< --turnaround-us: pause before each answer
     unsigned readyDelayMs = 5;         ///< --ready-delay-ms: pause between 0x06 and 0x05 after "A"
-    unsigned trailerDelayMs = 50;      ///< --trailer-delay-ms: pause between the end block and the trailer
+    unsigned trailerDelayMs = 0;       ///< --trailer-delay-ms: pause between the end block and the trailer
     unsigned corruptBlock = 0;         ///< --corrupt-block: send this backup block damaged once
     unsigned nakRecord = 0;            ///< --nak-record: answer this upgrade record 0x15 once
     unsigned nakTrailer = 0;           ///< --nak-trailer: answer the upgrade trailer 0x15 this many times
@@ -35,6 +35,9 @@ struct SimOptions
     unsigned hangupAtRecord = 0;       ///< --hangup-at-record: close the line instead of answering this record
     unsigned garbage = 0;              ///< --garbage: bytes of noise sent before the first link answer
     bool ackEnqTogether = false;       ///< --ack-enq-together: 0x06 and 0x05 after "A" in one write
+    bool ackRepeatedReads = false;     ///< --ack-repeated-reads: "A" received before the 0x05 is answered 0x06
+    unsigned latencyMs = 0;            ///< --latency-ms: USB adapter tick; output reaches the host at tick ends
+    unsigned burstSeed = 0;            ///< --burst-seed: output cut into random bursts, held up to the latency (0 = off)
     std::string reportPath;            ///< --report: key=value report written at the end
     std::string outPath;               ///< --out: the unit's final firmware written at the end
     bool help = false;                 ///< --help

@@ -39,6 +39,7 @@ std::string SimReport::toText() const
     num("garbage_sent", garbageSent);
     num("read_requests", readRequests);
     num("read_requests_answered", readRequestsAnswered);
+    num("read_repeats_acked", readRepeatsAcked);
     num("go_aheads", goAheads);
     num("blocks_sent", blocksSent);
     num("block_acks", blockAcks);
@@ -64,6 +65,9 @@ std::string SimReport::toText() const
     num("exchanges_abandoned", exchangesAbandoned);
     num("wrong_speed_bytes", wrongSpeedBytes);
     num("unexpected_bytes", unexpectedBytes);
+    num("adapter_writes", adapterWrites);
+    num("adapter_merges", adapterMerges);
+    num("adapter_cuts", adapterCuts);
     yes("silent", silent);
     num("firmware_bytes", firmwareBytes);
     put("end_reason", endReason);

@@ -19,6 +19,7 @@ struct SimReport
     unsigned garbageSent = 0;                      ///< garbage_sent: noise bytes sent
     unsigned readRequests = 0;                     ///< read_requests: every "A" received
     unsigned readRequestsAnswered = 0;             ///< read_requests_answered: "A" answered 0x06 0x05
+    unsigned readRepeatsAcked = 0;                 ///< read_repeats_acked: repeated "A" answered 0x06 before the 0x05
     unsigned goAheads = 0;                         ///< go_aheads: host's 0x06 that started a block upload
     unsigned blocksSent = 0;                       ///< blocks_sent: block transmissions, repeats included
     unsigned blockAcks = 0;                        ///< block_acks: 0x06 received for a block
@@ -44,6 +45,9 @@ struct SimReport
     unsigned exchangesAbandoned = 0;               ///< exchanges_abandoned: exchanges cut off by a host hang-up
     unsigned wrongSpeedBytes = 0;                  ///< wrong_speed_bytes: bytes ignored for the line speed
     unsigned unexpectedBytes = 0;                  ///< unexpected_bytes: bytes that fit no exchange
+    unsigned adapterWrites = 0;                    ///< adapter_writes: bursts the USB adapter model handed to the host
+    unsigned adapterMerges = 0;                    ///< adapter_merges: bursts holding bytes of two or more messages
+    unsigned adapterCuts = 0;                      ///< adapter_cuts: times a message was cut between two bursts
     bool silent = false;                           ///< silent: the unit no longer answers
     unsigned firmwareBytes = 0;                    ///< firmware_bytes: size of the unit's firmware
     std::string endReason = "running";             ///< end_reason: running, stopped, hangup-at-block, hangup-at-record

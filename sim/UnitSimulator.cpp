@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <random>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
@@ -30,6 +31,9 @@ constexpr std::uint8_t kLeadByte = 0x3A;       ///< the extra byte in front of t
 constexpr auto kMaxPollWait = 100ms;           ///< longest single wait, so nothing can sleep for ever
 constexpr auto kHangupGrace = 5ms;             ///< lets bytes written just before a close arrive first
 constexpr auto kDeadLineBackoff = 10ms;        ///< pause when the master reports an error without data
+constexpr auto kBurstTick = 1ms;               ///< tick of the adapter model's clock when bursts are random
+constexpr unsigned kDefaultBurstHoldMs = 32;   ///< longest hold of a random burst without --latency-ms
+constexpr unsigned kMaxBurst = 64;             ///< largest random burst (one USB packet)
 
 // Ways out of an exchange, thrown from the waits and caught by run().
 struct Stopped
@@ -54,6 +58,14 @@ struct Arrival
     std::uint8_t byte = 0;
     LineSpeed line;           ///< host's line speeds when the byte was written
     Clock::time_point ready;  ///< earliest time the unit may act on it (its line time is over)
+};
+
+/// One byte the unit has put on the line that the USB adapter has not yet handed to the host.
+struct Held
+{
+    std::uint8_t byte = 0;
+    unsigned message = 0;    ///< which send() it came from
+    Clock::time_point at;    ///< when it reached the adapter (its line time over)
 };
 
 /// Line time of one byte: start bit, 8 data bits, stop bit.
@@ -101,7 +113,14 @@ private:
     Bytes exchangeBytes(std::size_t count);
     void waitUntil(Clock::time_point t);
     void send(const Bytes &bytes);
+    void toHost(const std::uint8_t *data, std::size_t size);
     void writeAll(const std::uint8_t *data, std::size_t size);
+
+    // The USB adapter between the unit and the host (--latency-ms, --burst-seed).
+    bool adapterModelled() const { return m_opt.latencyMs > 0 || m_opt.burstSeed != 0; }
+    Clock::time_point tickEnd(Clock::time_point t, Clock::duration tick) const;
+    void scheduleDelivery();
+    void deliverDue();
     bool transferSpeedOk(unsigned speed) const { return m_opt.transferSpeed == 0 || speed == m_opt.transferSpeed; }
 
     // The unit's side of the exchanges.
@@ -115,6 +134,13 @@ private:
 
     int m_stopPipe[2] = {-1, -1};
     std::atomic<bool> m_stopRequested{false};
+
+    std::deque<Held> m_held;                     // the adapter's buffer, oldest first
+    std::optional<Clock::time_point> m_deliverAt; // next burst, while bytes are held
+    Clock::time_point m_tickOrigin = Clock::now(); // the adapter's free-running tick clock
+    std::mt19937 m_burstRng;
+    unsigned m_messages = 0;
+    bool m_delivering = false;
 
     std::deque<Arrival> m_rx;
     Clock::time_point m_rxLineFree{};  // when the last received byte finished its line time
@@ -136,7 +162,7 @@ private:
 };
 
 UnitSimulator::Engine::Engine(const SimOptions &options)
-    : m_opt(options), m_pty(options.linkPath), m_trailerNaksLeft(options.nakTrailer)
+    : m_opt(options), m_pty(options.linkPath), m_burstRng(options.burstSeed), m_trailerNaksLeft(options.nakTrailer)
 {
     m_firmware = m_opt.firmwarePath.empty() ? generateImage(m_opt.records, m_opt.seed) : readFile(m_opt.firmwarePath);
     m_report.probeSpeed = m_opt.probeSpeed;
@@ -171,6 +197,7 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
 {
     if (m_stopRequested)
         throw Stopped{};
+    deliverDue();
     auto now = Clock::now();
     bool marked = false;
     while (!m_hostGoneAt.empty() && now >= m_hostGoneAt.front().first) {
@@ -183,6 +210,8 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
     auto until = marked ? now : std::min(deadline, now + kMaxPollWait);
     if (!m_hostGoneAt.empty())
         until = std::min(until, m_hostGoneAt.front().first);
+    if (m_deliverAt)
+        until = std::min(until, *m_deliverAt);
     const auto wait = std::max(until - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec ts{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
@@ -333,18 +362,93 @@ void UnitSimulator::Engine::send(const Bytes &bytes)
         if (now - m_lastRxReady < bt)
             start = m_lastRxReady + std::chrono::microseconds(m_opt.turnaroundUs);
     }
+    ++m_messages;
     if (!m_opt.pace) {
         waitUntil(start);
-        writeAll(bytes.data(), bytes.size());
+        toHost(bytes.data(), bytes.size());
         return;
     }
     auto t = std::max(start, m_txLineFree);
     for (const std::uint8_t b : bytes) {
         t += byteTime(m_pty.lineSpeed().in);
         waitUntil(t);
-        writeAll(&b, 1);
+        toHost(&b, 1);
     }
     m_txLineFree = t;
+}
+
+// Bytes that have crossed the line: straight to the host, or into the adapter's buffer.
+void UnitSimulator::Engine::toHost(const std::uint8_t *data, std::size_t size)
+{
+    if (!adapterModelled()) {
+        writeAll(data, size);
+        return;
+    }
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < size; ++i)
+        m_held.push_back(Held{data[i], m_messages, now});
+    if (!m_deliverAt)
+        scheduleDelivery();
+}
+
+Clock::time_point UnitSimulator::Engine::tickEnd(Clock::time_point t, Clock::duration tick) const
+{
+    return m_tickOrigin + ((t - m_tickOrigin) / tick + 1) * tick;
+}
+
+// A USB adapter hands what it has received to the host when its latency timer runs out:
+// at the end of the tick in which the oldest byte it holds arrived. With random bursts,
+// each burst leaves at a random tick end, but never later than the hold (the latency,
+// or 32 ms) after the oldest byte it holds arrived.
+void UnitSimulator::Engine::scheduleDelivery()
+{
+    if (m_held.empty()) {
+        m_deliverAt.reset();
+        return;
+    }
+    const Clock::time_point oldest = m_held.front().at;
+    if (m_opt.burstSeed == 0) {
+        m_deliverAt = tickEnd(oldest, std::chrono::milliseconds(m_opt.latencyMs));
+        return;
+    }
+    const unsigned holdMs = m_opt.latencyMs > 0 ? m_opt.latencyMs : kDefaultBurstHoldMs;
+    std::uniform_int_distribution<unsigned> delay(0, holdMs - 1);
+    m_deliverAt = tickEnd(oldest + std::chrono::milliseconds(delay(m_burstRng)), kBurstTick);
+}
+
+// Hands every burst that is due to the host, each in one write. A burst takes all
+// the bytes held when it leaves (with a fixed latency), or the next 1 to 64 of them;
+// bytes the unit put out while it was busy past the tick end go with it, as they do
+// when an adapter's timer fires while a byte is still coming in.
+void UnitSimulator::Engine::deliverDue()
+{
+    if (m_delivering)
+        return; // a write waiting for room in the host's buffer
+    m_delivering = true;
+    while (m_deliverAt && Clock::now() >= *m_deliverAt) {
+        std::size_t n = m_held.size();
+        if (m_opt.burstSeed != 0)
+            n = std::min<std::size_t>(n, std::uniform_int_distribution<unsigned>(1, kMaxBurst)(m_burstRng));
+        Bytes burst(n);
+        for (std::size_t i = 0; i < n; ++i)
+            burst[i] = m_held[i].byte;
+        const bool merged = m_held.front().message != m_held[n - 1].message;
+        const bool cut = n < m_held.size() && m_held[n].message == m_held[n - 1].message;
+        m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(n));
+        try {
+            writeAll(burst.data(), burst.size());
+        } catch (...) {
+            m_delivering = false;
+            throw;
+        }
+        note([merged, cut](SimReport &r) {
+            ++r.adapterWrites;
+            r.adapterMerges += merged ? 1 : 0;
+            r.adapterCuts += cut ? 1 : 0;
+        });
+        scheduleDelivery();
+    }
+    m_delivering = false;
 }
 
 void UnitSimulator::Engine::writeAll(const std::uint8_t *data, std::size_t size)
@@ -504,7 +608,23 @@ void UnitSimulator::Engine::backup()
         send({kAck, kEnq});
     } else {
         send({kAck});
-        waitUntil(Clock::now() + std::chrono::milliseconds(m_opt.readyDelayMs));
+        const auto readyAt = Clock::now() + std::chrono::milliseconds(m_opt.readyDelayMs);
+        if (m_opt.ackRepeatedReads) {
+            // While it gets ready, the unit answers the host's repeated read requests too.
+            while (const auto b = exchangeByte(readyAt)) {
+                if (*b == kReadRequest) {
+                    send({kAck});
+                    note([](SimReport &r) {
+                        ++r.readRequests;
+                        ++r.readRepeatsAcked;
+                    });
+                } else {
+                    note([](SimReport &r) { ++r.unexpectedBytes; });
+                }
+            }
+        } else {
+            waitUntil(readyAt);
+        }
         send({kEnq});
     }
     note([](SimReport &r) {

@@ -1,19 +1,13 @@
 #include "ImageFile.h"
 
+#include "PlatformFile.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <QStorageInfo>
 
 namespace ImageFile {
 
@@ -24,90 +18,116 @@ QString quoted(const QString &path)
     return QLatin1Char('"') + QDir::toNativeSeparators(path) + QLatin1Char('"');
 }
 
-void openForReading(QFile &file, const QString &path)
+/// Plain words first, then the system's own wording in parentheses.
+QString because(const QString &plain, const QString &system)
 {
-    if (path.isEmpty())
-        throw RunTimeError(kErrFileNotFound, QStringLiteral("Cannot open the image file: no file name was given"));
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw RunTimeError(QFileInfo::exists(path) ? kErrFileAccess : kErrFileNotFound,
-                           QStringLiteral("Cannot open the image file %1: %2").arg(quoted(path), file.errorString()));
-    }
+    if (plain.isEmpty())
+        return system;
+    if (system.isEmpty() || system.compare(plain, Qt::CaseInsensitive) == 0)
+        return plain;
+    return plain + QStringLiteral(" (") + system + QLatin1Char(')');
 }
 
-/// Exactly `count` bytes, or a "past end" run-time error naming the file.
-QByteArray readExactly(QFile &file, int count, const QString &what)
+QString because(int osError)
 {
-    QByteArray bytes = file.read(count);
-    if (bytes.size() != count) {
-        throw RunTimeError(kErrPastEnd, QStringLiteral("Input past end of file: %1 ends before %2")
-                                            .arg(quoted(file.fileName()), what));
-    }
-    return bytes;
+    return because(PlatformFile::plainWords(osError), qt_error_string(osError));
+}
+
+/// Why a Qt file object failed, plain words first.
+QString because(const QFileDevice &file)
+{
+    const QString system = file.errorString();
+    return because(PlatformFile::plainWords(system), system);
 }
 
 QString g_workingDirectory;
 
-#ifndef Q_OS_WIN
-/// Creates `dir` private to the user (0700) when missing; an existing one must
-/// be a directory owned by the user.
-void ensurePrivateDirectory(const QString &dir)
-{
-    QDir().mkpath(QFileInfo(dir).absolutePath());
-    const QByteArray native = QFile::encodeName(dir);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        const int err = errno;
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot create the directory %1 for the working file: %2")
-                                               .arg(quoted(dir), qt_error_string(err)));
-    }
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-        throw RunTimeError(kErrFileAccess, QStringLiteral("The working file directory %1 is not a directory of the current user")
-                                               .arg(quoted(dir)));
-    }
-}
-#endif
-
 } // namespace
 
-Verdict validateImage(const QString &path)
+// ---- Images --------------------------------------------------------------
+
+Image loadImage(const QString &path)
+{
+    using PlatformFile::Problem;
+    if (path.isEmpty())
+        throw RunTimeError(kErrFileNotFound, QStringLiteral("Cannot open the image file: no file name was given"));
+    Image image{path, {}};
+    const PlatformFile::Outcome got = PlatformFile::readRegularFile(path, kMaxImageBytes, image.bytes);
+    switch (got.problem) {
+    case Problem::None:
+        return image;
+    case Problem::NotFound:
+        throw RunTimeError(kErrFileNotFound, QStringLiteral("Cannot open the image file %1: it does not exist")
+                                                 .arg(quoted(path)));
+    case Problem::NotRegular:
+        throw RunTimeError(kErrFileAccess,
+                           QStringLiteral("Cannot use %1 as an image file: it is %2, not a file on a disk")
+                               .arg(quoted(path), got.what));
+    case Problem::TooLarge:
+        throw RunTimeError(kErrFileAccess,
+                           QStringLiteral("Cannot use %1 as an image file: it is larger than %2 MiB, and a K410 "
+                                          "firmware image is about 80 KB")
+                               .arg(quoted(path))
+                               .arg(kMaxImageBytes / (1024 * 1024)));
+    default:
+        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot open the image file %1: %2")
+                                               .arg(quoted(path), because(got.osError)));
+    }
+}
+
+Verdict validateImage(const Image &image)
 {
     using namespace Protocol;
-    QFile file;
-    openForReading(file, path);
+    ImageReader reader;
+    reader.open(image);
     for (;;) {
-        const QByteArray record = readExactly(file, RECORD_SIZE, QStringLiteral("its end record"));
-        const RecordChecks stored = storedChecks(record);
-        if (recordChecks(record, &checkStop) == stored)
+        const QByteArray record = reader.nextRecord();
+        if (recordChecks(record, &checkStop) == storedChecks(record))
             continue;
         if (!isEndRecord(record))
             return Verdict::Damaged;
         // The trailer is sent after the unit has been erased: make sure it is there now.
-        readExactly(file, TRAILER_SIZE, QStringLiteral("the 4 bytes of its trailer"));
+        reader.trailer();
         return Verdict::Accepted;
     }
 }
 
-void ImageReader::open(const QString &path)
+void ImageReader::open(const Image &image)
 {
-    close();
-    openForReading(m_file, path);
+    m_image = image;
+    m_position = 0;
+    m_open = true;
+}
+
+QByteArray ImageReader::take(int count, const QString &what)
+{
+    if (m_position + count > m_image.bytes.size()) {
+        throw RunTimeError(kErrPastEnd, QStringLiteral("Input past end of file: %1 ends before %2")
+                                            .arg(quoted(m_image.path), what));
+    }
+    const QByteArray bytes = m_image.bytes.mid(m_position, count);
+    m_position += count;
+    return bytes;
 }
 
 QByteArray ImageReader::nextRecord()
 {
-    return readExactly(m_file, Protocol::RECORD_SIZE, QStringLiteral("its end record"));
+    return take(Protocol::RECORD_SIZE, QStringLiteral("its end record"));
 }
 
 QByteArray ImageReader::trailer()
 {
-    return readExactly(m_file, Protocol::TRAILER_SIZE, QStringLiteral("the 4 bytes of its trailer"));
+    return take(Protocol::TRAILER_SIZE, QStringLiteral("the 4 bytes of its trailer"));
 }
 
 void ImageReader::close()
 {
-    m_file.close();
+    m_image = {};
+    m_position = 0;
+    m_open = false;
 }
+
+// ---- Backups -------------------------------------------------------------
 
 QString BackupWriter::workingDirectory()
 {
@@ -116,12 +136,7 @@ QString BackupWriter::workingDirectory()
     const QString fromEnv = qEnvironmentVariable("K410_WORKDIR");
     if (!fromEnv.isEmpty())
         return fromEnv;
-#ifdef Q_OS_WIN
-    return QDir::tempPath();
-#else
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    return cache.isEmpty() ? QString() : cache + QStringLiteral("/k410-bios");
-#endif
+    return PlatformFile::defaultWorkingDirectory();
 }
 
 QString BackupWriter::workingFilePath()
@@ -136,48 +151,48 @@ void BackupWriter::setWorkingDirectory(const QString &dir)
 
 void BackupWriter::create()
 {
+    using PlatformFile::Problem;
     close();
+    m_bytes.clear();
     const QString dir = workingDirectory();
     if (dir.isEmpty())
         throw RunTimeError(kErrFileAccess, QStringLiteral("No per-user directory is available for the working file k410.bak"));
     const QString path = workingFilePath();
-#ifdef Q_OS_WIN
-    QDir().mkpath(dir);
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot create the working file %1: %2")
-                                               .arg(quoted(path), m_file.errorString()));
+    const PlatformFile::Outcome got = PlatformFile::createFreshFile(dir, QLatin1String(kWorkingFileName), m_file);
+    QString why;
+    switch (got.problem) {
+    case Problem::None:
+        return;
+    case Problem::Link:
+        why = QStringLiteral("its folder %1 is a link; the working file is only kept in a real folder of this user")
+                  .arg(quoted(dir));
+        break;
+    case Problem::NotOurs:
+        why = QStringLiteral("its folder %1 belongs to another user").arg(quoted(dir));
+        break;
+    case Problem::NotRegular:
+        why = QStringLiteral("%1 is in the way").arg(got.what);
+        break;
+    default:
+        why = because(got.osError);
+        break;
     }
-#else
-    ensurePrivateDirectory(dir);
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int err = errno;
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot create the working file %1: %2")
-                                               .arg(quoted(path), err == ELOOP ? QStringLiteral("it is a symbolic link")
-                                                                               : qt_error_string(err)));
-    }
-    if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot create the working file %1: %2")
-                                               .arg(quoted(path), m_file.errorString()));
-    }
-#endif
+    throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot create the working file %1: %2").arg(quoted(path), why));
 }
 
 void BackupWriter::append(const QByteArray &bytes)
 {
+    m_bytes += bytes;
     if (m_file.write(bytes) != bytes.size()) {
         throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot write the working file %1: %2")
-                                               .arg(quoted(workingFilePath()), m_file.errorString()));
+                                               .arg(quoted(workingFilePath()), because(m_file)));
     }
 }
 
 void BackupWriter::finish()
 {
-    if (!m_file.flush()) {
-        const QString reason = m_file.errorString();
+    if (!m_file.flush() || m_file.error() != QFileDevice::NoError) {
+        const QString reason = because(m_file);
         m_file.close();
         throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot write the working file %1: %2")
                                                .arg(quoted(workingFilePath()), reason));
@@ -190,38 +205,99 @@ void BackupWriter::close()
     m_file.close();
 }
 
-void BackupWriter::saveTo(const QString &savePath)
-{
-    const QString workPath = workingFilePath();
-    QFile work(workPath);
-    if (!work.open(QIODevice::ReadOnly)) {
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot read the working file %1: %2")
-                                               .arg(quoted(workPath), work.errorString()));
-    }
-    const QByteArray bytes = work.readAll();
-    work.close();
+// ---- Saving --------------------------------------------------------------
 
-    if (savePath.isEmpty())
+SaveTarget::SaveTarget() = default;
+SaveTarget::~SaveTarget() = default;
+
+void SaveTarget::open(const QString &path)
+{
+    cancel();
+    if (path.isEmpty())
         throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot save the backup: no file name was given"));
-    QSaveFile out(savePath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        // An uncommitted QSaveFile removes its temporary file: the save path is untouched.
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot save the backup to %1: %2")
-                                               .arg(quoted(savePath), out.errorString()));
-    }
-    verifySaved(savePath, bytes);
+    const auto refuse = [&path](const QString &why) {
+        return RunTimeError(kErrFileAccess, QStringLiteral("Cannot save the backup to %1: %2").arg(quoted(path), why));
+    };
+    // What is at the path now, links followed: the backup replaces a file, never
+    // a folder, a pipe or a device (and never a device's node by way of a link).
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isFile())
+        throw refuse(existing.isDir() ? QStringLiteral("it is a folder")
+                                      : QStringLiteral("it is not a file on a disk (a pipe or a device)"));
+    const QFileInfo folder(existing.absolutePath());
+    if (!folder.isDir())
+        throw refuse(QStringLiteral("the folder %1 does not exist").arg(quoted(folder.filePath())));
+
+    auto file = std::make_unique<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly))
+        throw refuse(because(*file));
+    m_file = std::move(file);
+    m_path = path;
 }
 
-void BackupWriter::verifySaved(const QString &path, const QByteArray &expected)
+void SaveTarget::commit(const QByteArray &bytes, const QString &workingCopy)
 {
-    QFile saved(path);
-    if (!saved.open(QIODevice::ReadOnly)) {
-        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot read back the saved backup %1: %2")
-                                               .arg(quoted(path), saved.errorString()));
+    const QString path = m_path;
+    const auto failed = [&](const QString &why) {
+        cancel();
+        return RunTimeError(kErrFileAccess,
+                            QStringLiteral("Cannot save the backup to %1: %2. The backup read from the unit is "
+                                           "kept in the working file %3")
+                                .arg(quoted(path), why, quoted(workingCopy)));
+    };
+    if (!m_file)
+        throw failed(QStringLiteral("the file was not opened"));
+    // QSaveFile::commit() reports success although its own last flush failed
+    // (a disk that filled up): the flush and the error state are checked here,
+    // and any failure discards the temporary file instead of renaming it.
+    if (m_file->write(bytes) != bytes.size() || !m_file->flush() || m_file->error() != QFileDevice::NoError) {
+        QString why = PlatformFile::plainWords(m_file->errorString());
+        if (why.isEmpty()) {
+            // A write cut short carries no error code ("Unknown error"): a full
+            // disk is the usual cause, so look at the room left while the
+            // temporary file still takes its share.
+            const QStorageInfo disk(QFileInfo(path).absolutePath());
+            why = disk.isValid() && disk.bytesAvailable() < bytes.size()
+                      ? QStringLiteral("the disk is full")
+                      : QStringLiteral("the system took only part of the data (%1)").arg(m_file->errorString());
+        } else {
+            why = because(*m_file);
+        }
+        throw failed(why);
     }
-    if (saved.readAll() != expected) {
-        throw RunTimeError(kErrFileAccess, QStringLiteral("The saved backup %1 differs from the working file %2")
-                                               .arg(quoted(path), quoted(workingFilePath())));
+    if (!m_file->commit())
+        throw failed(because(*m_file));
+    m_file.reset();
+    try {
+        verifySaved(path, bytes);
+    } catch (const RunTimeError &e) {
+        throw RunTimeError(e.number(), e.description() + QStringLiteral(". The backup read from the unit is kept in "
+                                                                        "the working file %1")
+                                                             .arg(quoted(workingCopy)));
+    }
+}
+
+void SaveTarget::cancel()
+{
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset(); // an uncommitted QSaveFile removes its temporary file
+    m_path.clear();
+}
+
+void verifySaved(const QString &path, const QByteArray &expected)
+{
+    // Read back without blocking and from a regular file only, like an image:
+    // the name may have been taken over since the rename.
+    QByteArray saved;
+    const PlatformFile::Outcome got = PlatformFile::readRegularFile(path, expected.size(), saved);
+    if (got.problem == PlatformFile::Problem::Os || got.problem == PlatformFile::Problem::NotFound) {
+        throw RunTimeError(kErrFileAccess, QStringLiteral("Cannot read back the saved backup %1: %2")
+                                               .arg(quoted(path), because(got.osError)));
+    }
+    if (!got.ok() || saved != expected) {
+        throw RunTimeError(kErrFileAccess, QStringLiteral("The saved backup %1 differs from the backup read from the unit")
+                                               .arg(quoted(path)));
     }
 }
 

@@ -3,6 +3,8 @@
 #include "CommControl.h"
 #include "Variabili.h"
 
+#include <algorithm>
+#include <utility>
 
 namespace Protocol {
 
@@ -49,6 +51,34 @@ void checkStop()
         throw TransferStopped{};
 }
 
+namespace {
+
+/// One or more 0x06 and nothing else.
+bool onlyAcks(QByteArrayView take)
+{
+    return !take.isEmpty() && std::all_of(take.begin(), take.end(), [](char b) { return b == ACK; });
+}
+
+/// Exactly one 0x06: the answer to a link request.
+bool oneAck(QByteArrayView take)
+{
+    return take.size() == 1 && take[0] == ACK;
+}
+
+/// Zero or more 0x06, then one 0x05, then nothing.
+bool acksThenEnq(QByteArrayView take)
+{
+    return !take.isEmpty() && take.back() == ENQ && (take.size() == 1 || onlyAcks(take.chopped(1)));
+}
+
+/// The answer to "A": one or more 0x06, with the unit's 0x05 behind them or not.
+bool readAnswer(QByteArrayView take)
+{
+    return onlyAcks(take) || (take.size() > 1 && acksThenEnq(take));
+}
+
+} // namespace
+
 Session::Session(CommControl &port, EventPump &pump, NowFn now)
     : m_port(port), m_pump(pump), m_now(std::move(now))
 {
@@ -59,17 +89,26 @@ void Session::send(const QByteArray &bytes)
     m_port.setOutput(bytes);
 }
 
+// Everything waiting: what an earlier wait kept, then all the control holds.
 QByteArray Session::take()
 {
-    return m_port.Input();
+    QByteArray bytes = std::exchange(m_carry, {});
+    bytes += m_port.Input();
+    return bytes;
 }
 
 // Reply poll: each pass checks the stop request, sends the repeated request
-// when its answer has had REQUEST_PACE to arrive, lets events run and takes
-// everything waiting. Only a take that equals an accepted answer as a whole
-// ends the poll; anything else (two answers at once, noise) is discarded.
-QByteArray Session::replyPoll(std::initializer_list<QByteArrayView> accepted, std::optional<char> repeatedSend)
+// when its answer has had its time to arrive, lets events run and takes
+// everything waiting. A take that `accepts` approves as a whole ends the poll;
+// anything else (noise, answers merged where they must not be) is discarded.
+//
+// With BackOffOnMergedAcks, a take of several 0x06 and nothing else (answers to
+// earlier requests, handed over together by an adapter whose tick is longer
+// than the pause) doubles the pause, up to REQUEST_PACE_MAX. Otherwise such a
+// tick would hold two answers every time and the exchange would never end.
+QByteArray Session::replyPoll(Accepts accepts, std::optional<char> repeatedSend, Pace pace)
 {
+    std::chrono::milliseconds interval = REQUEST_PACE;
     Clock::time_point nextSend = m_now();
     m_requestsSent = 0;
     for (;;) {
@@ -80,29 +119,49 @@ QByteArray Session::replyPoll(std::initializer_list<QByteArrayView> accepted, st
                 send(QByteArray(1, *repeatedSend));
                 ++m_requestsSent;
                 m_lastRequestAt = now;
-                nextSend = now + REQUEST_PACE;
+                nextSend = now + interval;
             }
             m_pump.DoEventsUntil(nextSend);
         } else {
             m_pump.DoEvents();
         }
         const QByteArray bytes = take();
-        for (QByteArrayView answer : accepted) {
-            if (QByteArrayView(bytes) == answer)
-                return bytes;
+        if (accepts(bytes))
+            return bytes;
+        if (pace == Pace::BackOffOnMergedAcks && bytes.size() > 1 && onlyAcks(bytes)) {
+            interval = std::min(interval * 2, REQUEST_PACE_MAX);
+            nextSend = m_lastRequestAt + interval;
         }
     }
 }
 
 // Count wait: each pass lets events run, checks the stop request and ends when
-// exactly `count` bytes wait. A count above `count` never ends it.
-QByteArray Session::countWait(int count)
+// exactly `count` bytes wait, counting those an earlier wait kept.
+//
+// More than `count` ends it in one case only, the one a correct unit produces:
+// a block wait (`endRecordAt` is where the record starts in the block) whose
+// first `count` bytes hold the end record, followed by at most the 4 trailer
+// bytes, which the unit sends without waiting for an answer. The end record's
+// block is returned and the rest kept for the trailer's count wait. Any other
+// overshoot never ends the wait; only the stop request does.
+QByteArray Session::countWait(int count, int endRecordAt)
 {
     for (;;) {
         m_pump.DoEvents();
         checkStop();
-        if (m_port.InBufferCount() == count)
-            return take().left(count);
+        const qsizetype waiting = m_carry.size() + m_port.InBufferCount();
+        if (waiting < count || (waiting > count && endRecordAt < 0))
+            continue;
+        // Bytes may have arrived since they were counted; decide on what was taken.
+        m_carry += m_port.Input();
+        if (m_carry.size() == count)
+            return std::exchange(m_carry, {});
+        if (endRecordAt >= 0 && m_carry.size() > count && m_carry.size() - count <= TRAILER_SIZE
+            && isEndRecord(QByteArrayView(m_carry).sliced(endRecordAt, RECORD_SIZE))) {
+            const QByteArray block = m_carry.left(count);
+            m_carry.remove(0, count);
+            return block;
+        }
     }
 }
 
@@ -111,12 +170,13 @@ QByteArray Session::countWait(int count)
 // for the answer to "B" while the unit is still erasing (the records would then
 // be sent into the erase), or would jam the count of the first backup block. So
 // when more than one request went out, the answers still due are given their
-// time to arrive and discarded before the next command is sent.
+// time to arrive (an adapter may hold them a whole tick) and discarded before
+// the next command is sent.
 void Session::settle()
 {
     if (m_requestsSent <= 1)
         return;
-    const Clock::time_point until = m_lastRequestAt + REQUEST_PACE;
+    const Clock::time_point until = m_lastRequestAt + LATE_ANSWER_WINDOW;
     while (m_now() < until) {
         checkStop();
         m_pump.DoEventsUntil(until);
@@ -127,19 +187,21 @@ void Session::settle()
 
 void Session::linkExchange()
 {
-    replyPoll({QByteArrayView("\x06", 1)}, ENQ);
+    // Two 0x06 taken together never end the exchange; they lengthen the pause.
+    replyPoll(oneAck, ENQ, Pace::BackOffOnMergedAcks);
     settle();
 }
 
 void Session::readRequest()
 {
-    static const char ackEnq[] = {ACK, ENQ};
-    // A USB adapter may hand over the unit's 0x06 and 0x05 in one take.
-    const QByteArray first = replyPoll({QByteArrayView(ackEnq, 1), QByteArrayView(ackEnq, 2)}, CMD_READ);
-    const int requests = m_requestsSent;
-    if (first.size() == 1)
-        replyPoll({QByteArrayView(ackEnq + 1, 1)}, std::nullopt);
-    m_requestsSent = requests;
+    // The unit answers "A" with 0x06 (once for each "A" it heard) and then
+    // sends 0x05; an adapter may hand these over in any grouping.
+    const QByteArray first = replyPoll(readAnswer, CMD_READ);
+    if (first.back() != ENQ) {
+        const int requests = m_requestsSent;
+        replyPoll(acksThenEnq, std::nullopt); // takes of 0x06 alone are discarded
+        m_requestsSent = requests;
+    }
     settle();
 }
 
@@ -155,7 +217,7 @@ void Session::blockUpload(const std::function<void()> &beforeEachBlock,
     for (;;) {
         beforeEachBlock();
         const bool first = blockCounter == 1;
-        QByteArray block = countWait(first ? FIRST_BLOCK_SIZE : RECORD_SIZE);
+        QByteArray block = first ? countWait(FIRST_BLOCK_SIZE, 1) : countWait(RECORD_SIZE, 0);
         checkStop();
         if (first)
             block.remove(0, 1); // leading byte: dropped unexamined
@@ -181,7 +243,8 @@ void Session::backupClosing(const std::function<void(const QByteArray &)> &store
 void Session::eraseRequest()
 {
     send(QByteArray(1, CMD_ERASE));
-    replyPoll({QByteArrayView("\x06", 1)}, std::nullopt);
+    // Only the erase answer, or a late link answer merged with it, is all 0x06.
+    replyPoll(onlyAcks, std::nullopt);
 }
 
 void Session::downloadRecord(const QByteArray &record, const std::function<void()> &onRejected)
@@ -200,7 +263,7 @@ ClosingAnswer Session::upgradeClosing(const QByteArray &trailer)
     for (;;) {
         m_pump.DoEvents();
         checkStop();
-        if (m_port.InBufferCount() < 1)
+        if (m_carry.isEmpty() && m_port.InBufferCount() < 1)
             continue;
         const QByteArray answer = take();
         if (answer == QByteArray(1, ACK))

@@ -16,7 +16,6 @@
 #include <QByteArrayView>
 #include <chrono>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 
 class CommControl;
@@ -42,6 +41,14 @@ constexpr int TRAILER_SIZE = 4;       ///< bytes after the end record, passed on
 /// sent again. Short enough for a unit that listens only briefly after power-up,
 /// long enough for a USB adapter that holds received bytes up to 16 ms.
 constexpr std::chrono::milliseconds REQUEST_PACE{20};
+/// Longest pause between link requests. An adapter whose tick is longer than the
+/// pause hands over two answers in every take; the pause is doubled each time
+/// that happens, up to this, which is above the longest tick (32 ms), so a take
+/// of one answer comes.
+constexpr std::chrono::milliseconds REQUEST_PACE_MAX{80};
+/// How long after the last repeated request its answer can still arrive: the
+/// longest adapter tick (32 ms) plus the unit's turnaround and the line time.
+constexpr std::chrono::milliseconds LATE_ANSWER_WINDOW{60};
 
 /// Check bytes of a record, computed from its 13 data bytes.
 struct RecordChecks
@@ -86,21 +93,26 @@ public:
     Session(CommControl &port, EventPump &pump, NowFn now = &Clock::now);
 
     /// Link exchange: 0x05 repeated (paced) until one take is exactly 0x06.
+    /// Takes of several 0x06 (answers merged by an adapter) lengthen the pause.
     void linkExchange();
-    /// Read request: "A" repeated (paced) until 0x06, then wait for the unit's
-    /// 0x05. A take of exactly 0x06 0x05 counts as both answers.
+    /// Read request: "A" repeated (paced) until a take of one or more 0x06,
+    /// then wait for the unit's 0x05. A take of 0x06 bytes followed by one
+    /// 0x05 counts as both answers; takes of 0x06 alone meanwhile are answers
+    /// to repeated "A".
     void readRequest();
     /// The go-ahead 0x06 after the read request (once the backup copy exists).
     void sendGoAhead();
     /// Block upload: receives blocks until the end record. `beforeEachBlock`
     /// runs before each block is awaited; `store` receives each valid record
-    /// and finally the end record (16 bytes each).
+    /// and finally the end record (16 bytes each). The trailer may arrive in
+    /// the same take as the end record; it is kept for backupClosing().
     void blockUpload(const std::function<void()> &beforeEachBlock,
                      const std::function<void(const QByteArray &)> &store);
     /// Backup closing: waits for the 4-byte trailer, hands it to `store`, then
     /// answers 0x06.
     void backupClosing(const std::function<void(const QByteArray &)> &store);
-    /// Erase request: "B" once, then wait (without limit) for 0x06.
+    /// Erase request: "B" once, then wait (without limit) for 0x06; a late
+    /// answer to a link request may come merged with it (0x06 0x06).
     void eraseRequest();
     /// Record download of one record: sends it until the unit answers 0x06;
     /// `onRejected` runs for every other answer, before the record is repeated.
@@ -110,15 +122,21 @@ public:
     ClosingAnswer upgradeClosing(const QByteArray &trailer);
 
 private:
-    QByteArray replyPoll(std::initializer_list<QByteArrayView> accepted, std::optional<char> repeatedSend);
+    using Accepts = bool (*)(QByteArrayView take);
+    enum class Pace { Fixed, BackOffOnMergedAcks };
+    QByteArray replyPoll(Accepts accepts, std::optional<char> repeatedSend, Pace pace = Pace::Fixed);
     void settle();
-    QByteArray countWait(int count);
+    QByteArray countWait(int count, int endRecordAt = -1);
     void send(const QByteArray &bytes);
     QByteArray take();
 
     CommControl &m_port;
     EventPump &m_pump;
     NowFn m_now;
+    /// Bytes taken from the control that the next wait must count first: only
+    /// a trailer that arrived with the end record, or an overshoot that the
+    /// count wait holds until the stop request.
+    QByteArray m_carry;
     /// Repeated requests sent by the last reply poll, and when the last one left.
     int m_requestsSent = 0;
     Clock::time_point m_lastRequestAt{};

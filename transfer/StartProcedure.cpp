@@ -81,6 +81,9 @@ void StartProcedure::backup()
     dlg.Filter = QString::fromLatin1(kSaveFilter);
     dlg.ShowSave();
     m_savePath = dlg.FileName;
+    // A path that cannot take the backup ends the run now, before the unit is
+    // asked for anything, rather than after the whole backup was read.
+    m_saveTarget.open(m_savePath);
 
     // B2
     showLinking();
@@ -101,7 +104,8 @@ void StartProcedure::backup()
     session.blockUpload([this] { applyProgressStep(); }, store);
     session.backupClosing(store);
     m_backup.finish();
-    ImageFile::BackupWriter::saveTo(m_savePath);
+    // Saved from the bytes received, not from the working file read back.
+    m_saveTarget.commit(m_backup.bytes(), ImageFile::BackupWriter::workingFilePath());
 
     // B7: on to the upgrade at once, on the open port.
     m_view.setStatus(strBiosSaved);
@@ -121,8 +125,10 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
     dlg.ShowOpen();
     m_imagePath = dlg.FileName;
 
-    // U2: nothing is sent before the whole image has been checked.
-    if (ImageFile::validateImage(m_imagePath) == ImageFile::Verdict::Damaged)
+    // U2: the image is read once; nothing is sent before all of it has been
+    // checked, and what is sent later is these same bytes.
+    m_image = ImageFile::loadImage(m_imagePath);
+    if (ImageFile::validateImage(m_image) == ImageFile::Verdict::Damaged)
         return UpgradeEnd::Damaged;
 
     // U3
@@ -138,10 +144,10 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
         session.eraseRequest();
 
         // U6, U7
-        m_image.open(m_imagePath);
+        m_reader.open(m_image);
         m_view.setStatus(strUpgrActive + kRunningOpen + m_imagePath + QLatin1Char(')'));
         for (;;) {
-            const QByteArray record = m_image.nextRecord();
+            const QByteArray record = m_reader.nextRecord();
             Protocol::checkStop();
             applyProgressStep();
             session.downloadRecord(record, rejected);
@@ -150,9 +156,9 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
         }
 
         // U8: the unit's answer to the trailer decides.
-        if (session.upgradeClosing(m_image.trailer()) == Protocol::ClosingAnswer::Completed)
+        if (session.upgradeClosing(m_reader.trailer()) == Protocol::ClosingAnswer::Completed)
             return UpgradeEnd::Completed;
-        m_image.close();
+        m_reader.close();
         m_view.setProgressValue(0.0f);
     }
 }
@@ -170,7 +176,8 @@ void StartProcedure::applyProgressStep()
 void StartProcedure::closeFiles()
 {
     m_backup.close();
-    m_image.close();
+    m_saveTarget.cancel(); // a backup not saved leaves the chosen path as it was
+    m_reader.close();
 }
 
 void StartProcedure::normalEnding()

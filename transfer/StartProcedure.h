@@ -2,8 +2,10 @@
 // The backup and upgrade procedure behind the Start button: the window's
 // cmdStart_Click calls runStartProcedure() and nothing more. One press runs the
 // whole job inside the handler: in Backup + Upgrade mode the unit's firmware is
-// read into the working file and saved at the chosen path; then the chosen
-// image is validated, the unit erased and the image written into it. It ends in
+// read into memory and the working file and saved at the chosen path (which is
+// checked right after the save dialog, before anything is sent); then the
+// chosen image is read into memory once, validated, the unit erased and those
+// same bytes written into it. It ends in
 // one of three ways: normal (completed or stopped), damaged file, or error (any
 // RunTimeError: back to the mode step, with its description in the error box).
 
@@ -57,7 +59,9 @@ private:
     TransferView &m_view;
     NowFn m_now = &Clock::now;
     ImageFile::BackupWriter m_backup;
-    ImageFile::ImageReader m_image;
+    ImageFile::SaveTarget m_saveTarget;
+    ImageFile::Image m_image;
+    ImageFile::ImageReader m_reader;
     QString m_savePath;
     QString m_imagePath;
 };

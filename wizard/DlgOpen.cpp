@@ -104,6 +104,11 @@ void DlgOpen::show(bool save)
             chosen = dialog.selectedFiles().first();
     }
 
+    // The focus goes back to the window itself, not to the next control Qt
+    // would pick: that may be a Text1 box, where one stray key stops the run.
+    if (m_parent)
+        m_parent->window()->setFocus(Qt::OtherFocusReason);
+
     if (!chosen || chosen->isEmpty())
         throw RunTimeError(kErrCancelSelected, QStringLiteral("Cancel was selected"));
     const QString path = QDir::toNativeSeparators(*chosen);

@@ -172,6 +172,11 @@ void TransferWindowView::setTransferPicturesVisible(bool visible)
 
 void TransferWindowView::hideStart()
 {
+    // A hidden focused button hands the focus on along the tab order, which
+    // at the start step ends in the status line: a stray key there would stop
+    // the run. The window itself takes it instead.
+    if (w.focusWidget() == w.cmdStart)
+        w.setFocus(Qt::OtherFocusReason);
     w.cmdStart->hide();
 }
 

@@ -657,15 +657,13 @@ void frmIstruzioni::reject()
     cmdAnnulla_Click();
 }
 
+// The close box is Exit: while the port is open it only raises the stop
+// request, so the window stays and shows how the run ended (a part-written
+// unit must not go unnoticed); the next close, with the port closed, closes it.
 void frmIstruzioni::closeEvent(QCloseEvent *event)
 {
     if (!isLoaded()) {
         event->accept();
-        return;
-    }
-    if (operationRunning()) {
-        requestClose();
-        event->ignore();
         return;
     }
     cmdAnnulla_Click();

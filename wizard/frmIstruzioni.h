@@ -131,10 +131,12 @@ public:
     /// (setChecked(false) alone is ignored on a checked auto-exclusive button.)
     static void clearOptions(std::initializer_list<QRadioButton *> options);
 
-    /// Marks a long operation (port test, transfer) for its whole duration. A close
-    /// request (close box, or Exit finding the port closed) that arrives meanwhile
-    /// raises the stop request and is carried out when the last scope ends: the
-    /// port is closed if the operation left it open, and the window unloads.
+    /// Marks a long operation (port test, transfer) for its whole duration. The
+    /// close box acts as Exit: with the port open it only raises the stop
+    /// request. An unload asked for meanwhile with the port closed (Exit or the
+    /// close box between two opens) raises the stop request and is carried out
+    /// when the last scope ends: the port is closed if the operation left it
+    /// open, and the window unloads.
     class OperationScope
     {
     public:

@@ -9,7 +9,9 @@
 #include "ProgressBar.h"
 #include "Variabili.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace Variabili;
 using namespace e2e;
@@ -30,6 +33,10 @@ namespace {
 // The unit's own firmware and the release image differ, so an upgrade shows.
 const QStringList kUnitFirmware{"--records", "60", "--seed", "11"};
 const QStringList kReleaseImage{"--records", "60", "--seed", "22"};
+// Short ones for the runs through a USB adapter's bursts.
+const QStringList kShortUnitFirmware{"--records", "3", "--seed", "33"};
+const QStringList kShortRelease{"--records", "4", "--seed", "44"};
+constexpr int kBurstRunLimitMs = 10000;
 
 struct DialogCall
 {
@@ -51,6 +58,9 @@ class TestTransfer : public QObject
     QString m_imagePath;   // what the open dialog chooses
     QList<DialogCall> m_dialogs;
     std::optional<bool> m_cancel; // cancel the save (true) or the open (false) dialog
+    QString m_shortUnit, m_shortRelease; // short firmware and image for the runs through an adapter
+    qint64 m_burstMs = 0;
+    QMap<QString, long long> m_burstTotals; // report figures summed over those runs
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -157,6 +167,10 @@ private slots:
         QVERIFY(SimUnit::runOnce(kUnitFirmware + QStringList{"--write-image", m_unitImage}));
         QCOMPARE(readAll(m_release).size(), 60 * 16 + 20);
         QVERIFY(readAll(m_release) != readAll(m_unitImage));
+        m_shortUnit = path("short-unit.bak");
+        m_shortRelease = path("short-release.bio");
+        QVERIFY(SimUnit::runOnce(kShortUnitFirmware + QStringList{"--write-image", m_shortUnit}));
+        QVERIFY(SimUnit::runOnce(kShortRelease + QStringList{"--write-image", m_shortRelease}));
     }
 
     void init()
@@ -289,6 +303,56 @@ private slots:
         }
     }
 
+    // Through a USB adapter the unit's output reaches the host once per tick,
+    // merged across messages or cut anywhere: Backup + Upgrade still saves the
+    // unit's firmware byte for byte and leaves the unit holding the image.
+    void burstDelivery_data()
+    {
+        QTest::addColumn<QStringList>("adapter");
+        // Repeated "A" answered 0x06 while the unit gets ready (for longer than the request pace).
+        const QStringList repeats{"--ack-repeated-reads", "--ready-delay-ms", "45"};
+        for (int latency : {1, 4, 16, 32}) {
+            const QStringList tick{"--latency-ms", QString::number(latency)};
+            QTest::addRow("latency %d ms", latency) << tick;
+            QTest::addRow("latency %d ms, repeated reads answered", latency) << tick + repeats;
+        }
+        for (int seed = 1; seed <= 32; ++seed)
+            QTest::addRow("burst seed %d%s", seed, seed % 3 ? "" : ", repeated reads answered")
+                << QStringList{"--burst-seed", QString::number(seed)} + (seed % 3 ? QStringList() : repeats);
+    }
+
+    void burstDelivery()
+    {
+        QFETCH(QStringList, adapter);
+        QElapsedTimer clock;
+        clock.start();
+        m_imagePath = m_shortRelease;
+        SimUnit unit(QStringList{"--probe-speed", "110", "--erase-ms", "5"} + kShortUnitFirmware + adapter, m_dir.path());
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), true);
+        QVERIFY(atStartStep(w));
+        QTimer watchdog; // a hung run is stopped and ends "interrupted"
+        watchdog.callOnTimeout(&w, [&w] { w.cmdAnnulla->click(); });
+        watchdog.start(kBurstRunLimitMs);
+        w.cmdStart->click();
+        m_burstMs += clock.elapsed();
+
+        checkNormalEnding(w, strUpgrDone);
+        QCOMPARE(readAll(m_savePath), readAll(m_shortUnit));
+        QCOMPARE(unit.firmware(), readAll(m_shortRelease));
+        for (const char *key : {"adapter_merges", "adapter_cuts", "read_repeats_acked"})
+            m_burstTotals[key] += unit.number(key);
+    }
+
+    // The runs above really met merged and cut messages and repeated read answers.
+    void burstDeliveryCoverage()
+    {
+        qInfo("adapter runs: %lld ms; merges %lld, cuts %lld, repeated reads answered %lld", m_burstMs,
+              m_burstTotals["adapter_merges"], m_burstTotals["adapter_cuts"], m_burstTotals["read_repeats_acked"]);
+        QVERIFY(m_burstTotals["adapter_merges"] > 0 && m_burstTotals["adapter_cuts"] > 0);
+        QVERIFY(m_burstTotals["read_repeats_acked"] > 0);
+    }
+
     // A damaged image is refused before anything is sent to the unit.
     void damagedImage()
     {
@@ -331,8 +395,12 @@ private slots:
         QTest::newRow("trailer of 2 bytes") << false << "short trailer" << "short-trailer.bio" << false;
         QTest::newRow("save dialog cancelled") << true << "cancel save" << "Cancel was selected" << false;
         QTest::newRow("open dialog cancelled") << false << "cancel open" << "Cancel was selected" << false;
-        QTest::newRow("unwritable save path") << true << "unwritable" << "not-a-dir" << true;
+        // Refused right after the save dialog: the unit is never asked for its firmware.
+        QTest::newRow("unwritable save path") << true << "unwritable" << "not-a-dir" << false;
         QTest::newRow("port held by another program") << false << "port held" << "COM1" << false;
+        // Made for real: nothing blocks and nothing is sent.
+        QTest::newRow("image is a FIFO") << false << "fifo" << "it is a pipe" << false;
+        QTest::newRow("image is a link to /dev/zero") << false << "zero" << "it is a device" << false;
     }
 
     void errorEndings()
@@ -356,6 +424,12 @@ private slots:
             m_cancel = true;
         } else if (fault == "cancel open") {
             m_cancel = false;
+        } else if (fault == "fifo") {
+            m_imagePath = path("y.bio");
+            QVERIFY(QFile::exists(m_imagePath) || ::mkfifo(QFile::encodeName(m_imagePath).constData(), 0600) == 0);
+        } else if (fault == "zero") {
+            m_imagePath = path("x.bio");
+            QVERIFY(QFile::exists(m_imagePath) || QFile::link(QStringLiteral("/dev/zero"), m_imagePath));
         } else if (fault == "unwritable") {
             QVERIFY(writeAll(path("not-a-dir"), "a plain file"));
             m_savePath = path("not-a-dir/saved.bak");
@@ -561,7 +635,9 @@ private slots:
         QVERIFY(strFerma.isEmpty());
     }
 
-    // The close box during a transfer stops it; the window then closes by itself.
+    // The close box during a transfer acts as Exit: the transfer stops, the
+    // window stays and says so; only the next close, with the port closed,
+    // closes it. The focus is on the window, so a stray key does nothing.
     void closeBoxDuringTransfer()
     {
         SimUnit unit(unitArgs({"--silent-after-record", "5"}), m_dir.path());
@@ -569,24 +645,33 @@ private slots:
         frmIstruzioni &w = toStartStep(unit.device(), false);
         QVERIFY(atStartStep(w));
         w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.cmdStart->setFocus();
 
         std::optional<bool> closed;
-        bool loadedAfterClose = false;
+        QWidget *focus = nullptr;
+        bool strayKeyStopped = true;
         auto trigger = when([&w] { return w.ProgressBar1 && w.ProgressBar1->Value() > 0.05f; },
                             [&] {
+                                focus = QApplication::focusWidget();
+                                QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_A); // to the focus widget
+                                strayKeyStopped = stopRequested();
                                 closed = w.close();
-                                loadedAfterClose = w.isLoaded();
                             });
         w.cmdStart->click();
 
-        QCOMPARE(closed, std::optional<bool>(false)); // refused while the loop runs...
-        QVERIFY(loadedAfterClose);
-        QVERIFY(!w.isLoaded()); // ...and carried out once it has ended
-        QVERIFY(!w.isVisible());
+        QCOMPARE(focus, static_cast<QWidget *>(&w));
+        QVERIFY(!strayKeyStopped);
+        QCOMPARE(closed, std::optional<bool>(false));
+        QVERIFY(w.isLoaded() && w.isVisible());
+        QCOMPARE(w.Text1(6)->toPlainText(), strTransferBroken);
         QVERIFY(!w.MSComm1->PortOpen());
         QVERIFY(strFerma.isEmpty());
         checkNothingOpen(unit.device());
         QCOMPARE(unit.number("upgrades_completed"), 0);
+
+        QVERIFY(w.close()); // the second close, with the port closed
+        QVERIFY(!w.isLoaded());
     }
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // A serial-port control that passes everything to a real one and counts the
 // transfer's frames as they cross it: backup blocks taken by Input (16 bytes,
-// 17 for the first) and records or trailers written by Output (16 or 4 bytes).
+// 17 for the first, up to 4 more when the trailer came in the end block's
+// take) and records or trailers written by Output (16 or 4 bytes).
 // A test arms it to act when the k-th frame of a kind has crossed; the action
 // runs from the event loop, so the procedure meets it at its next event pass,
 // exactly where a key press or a click on Exit would reach it.
@@ -30,7 +31,7 @@ public:
     int InBufferCount() override { return m_inner->InBufferCount(); }
     qint16 CommEvent() const override { return m_inner->CommEvent(); }
 
-    /// Blocks of 16 or 17 bytes taken since the last reset.
+    /// Blocks (takes of 16 to 21 bytes) taken since the last reset.
     int blocksTaken() const { return m_blocksTaken; }
     /// Writes of 16 or 4 bytes since the last reset.
     int framesSent() const { return m_framesSent; }

@@ -109,8 +109,12 @@ void PtyPeer::run()
             termios t{};
             const int baud = m_answerBaud;
             if (baud && ::tcgetattr(m_master, &t) == 0 && ::cfgetospeed(&t) == speedCode(baud)) {
-                const QByteArray answer(30, 'A');
-                (void)::write(m_master, answer.constData(), size_t(answer.size()));
+                for (qsizetype b = 0; b < m_bursts.size(); ++b) {
+                    if (b > 0)
+                        ::usleep(10000);
+                    const QByteArray burst(m_bursts[b], 'A');
+                    (void)::write(m_master, burst.constData(), size_t(burst.size()));
+                }
             }
         }
     }

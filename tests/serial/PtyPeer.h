@@ -5,6 +5,7 @@
 // only when the line speed set on the slave matches.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <atomic>
 #include <mutex>
@@ -24,6 +25,9 @@ public:
 
     /// Answer each probe with 30 bytes while the slave is set to `baud`.
     void answerProbesAt(int baud) { m_answerBaud = baud; }
+    /// Deliver each answer as bursts of these sizes 10 ms apart, the way a
+    /// USB adapter hands over what arrived in one tick (set before use).
+    void answerInBursts(const QList<int> &sizes) { m_bursts = sizes; }
     /// Close the master (the far end goes away) right after the first probe.
     void hangUpOnFirstProbe() { m_hangUpOnProbe = true; }
     /// While paused the thread reads nothing, so the program's output backs up.
@@ -51,6 +55,7 @@ private:
     std::atomic<bool> m_quit{false};
     std::atomic<bool> m_hungUp{false};
     std::atomic<int> m_probes{0};
+    QList<int> m_bursts{30};
     mutable std::mutex m_mutex;
     QByteArray m_received;
     std::thread m_thread;

@@ -160,6 +160,12 @@ public:
         if (onPass)
             onPass(passes);
     }
+    /// Every pass is one call, and something may happen in each.
+    int DoEventsPasses(int first, int, const PassDeadlines &deadline) override
+    {
+        DoEventsUntil(deadline(first));
+        return first;
+    }
 
 private:
     ScriptedPort &m_port;

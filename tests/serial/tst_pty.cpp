@@ -10,6 +10,7 @@
 #include "Variabili.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <memory>
@@ -173,11 +174,14 @@ private slots:
     void settingsChangeAndCloseDrainOutput();
     void peerGoneReleasesDevice();
     void peerGoneDuringPortTest();
+    void portHeldByAnotherControl_data();
     void portHeldByAnotherControl();
     void absentPorts();
     void operationsNeedAnOpenPort();
     void permissionDenied();
     void lineErrorsFromCounters();
+    void answerInBursts_data();
+    void answerInBursts();
 };
 
 void TestDevices::serialInputEndsThePass()
@@ -323,26 +327,56 @@ void TestDevices::peerGoneDuringPortTest()
     QCOMPARE(com1.probesSeen(), 1);
 }
 
+void TestDevices::portHeldByAnotherControl_data()
+{
+    QTest::addColumn<QString>("holderName"); // "device" or "link"
+    QTest::addColumn<QString>("otherName");
+    QTest::newRow("same name") << "device" << "device";
+    QTest::newRow("device, then a link to it") << "device" << "link";
+    QTest::newRow("link, then the device") << "link" << "device";
+}
+
+// One program per line, root included (root passes the exclusive open): a
+// second control naming the same pseudo-terminal, by the same path or another,
+// is refused with 8005 and never disturbs the holder: its pending answer is
+// not flushed, its line speed not changed.
 void TestDevices::portHeldByAnotherControl()
 {
+    QFETCH(QString, holderName);
+    QFETCH(QString, otherName);
     PtyPeer peer;
     QVERIFY(peer.isValid());
-    mapPorts({peer.slavePath(), "", "", ""});
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyK410"));
+    QVERIFY(QFile::link(peer.slavePath(), link));
+    const auto name = [&](const QString &which) { return which == "link" ? link : peer.slavePath(); };
+    mapPorts({name(holderName), name(otherName), "", ""});
     MSComm holder, comm;
+    holder.setSettings(QStringLiteral("110,N,8,1"));
     holder.setPortOpen(true);
+    peer.answerProbesAt(110);
+    QVERIFY(peer.send("ANSWER")); // on its way to the holder
+
+    comm.setCommPort(2);
     try {
         comm.setPortOpen(true);
         QFAIL("opened a port held by another control");
     } catch (const RunTimeError &e) {
         QCOMPARE(e.number(), kErrPortAlreadyOpen);
-        QVERIFY2(e.description().contains(peer.slavePath()), qPrintable(e.description()));
-        QVERIFY(e.description().contains(QLatin1String("COM1")));
+        QVERIFY2(e.description().contains(name(otherName)) && e.description().contains(QLatin1String("COM2")),
+                 qPrintable(e.description()));
     }
     QVERIFY(!comm.PortOpen());
+    QVERIFY(pumpUntil([&] { return holder.InBufferCount() >= 6; }));
+    QCOMPARE(holder.Input(), QByteArray("ANSWER"));
+    holder.setOutput("\x02");
+    QVERIFY(pumpUntil([&] { return holder.InBufferCount() >= 30; })); // still at 110 baud
     holder.setPortOpen(false);
-    comm.setPortOpen(true);
+
+    comm.setPortOpen(true); // free again once the holder has closed
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
+    QCOMPARE(PtyPeer::openDescriptorsOn(peer.slavePath()), 0);
 }
 
 void TestDevices::absentPorts()
@@ -461,6 +495,36 @@ void TestDevices::lineErrorsFromCounters()
     QCOMPARE(view.texts.size(), 2);
     QCOMPARE(Variabili::strFerma, QString());
     comm.setPortOpen(false);
+}
+
+void TestDevices::answerInBursts_data()
+{
+    QTest::addColumn<QList<int>>("bursts");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("three ticks of 10") << QList<int>{10, 10, 10} << true;
+    QTest::newRow("fifteen ticks of 2") << QList<int>(15, 2) << true;
+    QTest::newRow("20 then 11: 31 is no answer") << QList<int>{20, 11} << false;
+    QTest::newRow("29 in three ticks") << QList<int>{9, 10, 10} << false;
+}
+
+// The answer comes at 110 baud in bursts spread over many passes of the
+// first wait (about half a second): the count after the pass in which each
+// burst lands decides. Found: one probe; otherwise one per setting.
+void TestDevices::answerInBursts()
+{
+    QFETCH(QList<int>, bursts);
+    QFETCH(bool, found);
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    peer.answerProbesAt(110);
+    peer.answerInBursts(bursts);
+    mapPorts({peer.slavePath(), "", "", ""});
+    MSComm comm;
+    RecordingView view;
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, ProbeTiming{400ms, 0.02}),
+             found ? PortTestEnding::Found : PortTestEnding::NoPort);
+    QCOMPARE(view.statusTexts().last(), found ? Variabili::strConnected + QStringLiteral("1") : Variabili::strNoPort);
+    QTRY_COMPARE(peer.received(), QByteArray(found ? 1 : kProbeSettingCount, '\x02'));
 }
 
 void addDeviceSuites(std::vector<std::unique_ptr<QObject>> &suites)

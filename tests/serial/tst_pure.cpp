@@ -54,6 +54,8 @@ private slots:
 
     void lineEvents_data();
     void lineEvents();
+    void commErrorFlags_data();
+    void commErrorFlags();
 
     void portMap_data();
     void portMap();
@@ -256,6 +258,44 @@ void TestSerialPure::lineEvents()
     moved.cts += before.cts;
     QCOMPARE(lineEventsBetween(before, moved), codes);
     QCOMPARE(lineEventsBetween(moved, moved), QList<qint16>{});
+}
+
+void TestSerialPure::commErrorFlags_data()
+{
+    using namespace CommErrorFlags;
+    QTest::addColumn<QList<quint32>>("words"); // error word of each ClearCommError call, in order
+    QTest::addColumn<LineCounters>("counts");
+    QTest::addColumn<QList<qint16>>("codes");
+    QTest::newRow("no flags") << QList<quint32>{0} << LineCounters{} << QList<qint16>{};
+    QTest::newRow("break") << QList<quint32>{kBreak} << LineCounters{.brk = 1} << QList<qint16>{1001};
+    QTest::newRow("frame") << QList<quint32>{kFrame} << LineCounters{.frame = 1} << QList<qint16>{1004};
+    QTest::newRow("overrun") << QList<quint32>{kOverrun} << LineCounters{.overrun = 1} << QList<qint16>{1006};
+    QTest::newRow("rx overflow") << QList<quint32>{kRxOver} << LineCounters{.bufOverrun = 1} << QList<qint16>{1008};
+    QTest::newRow("parity") << QList<quint32>{kRxParity} << LineCounters{.parity = 1} << QList<qint16>{1009};
+    QTest::newRow("tx full") << QList<quint32>{kTxFull} << LineCounters{.txFull = 1} << QList<qint16>{1010};
+    // CE_PTO, CE_IOE, CE_DNS, CE_OOP, CE_MODE and unassigned bits have no counter.
+    QTest::newRow("other bits") << QList<quint32>{0x9EE0} << LineCounters{} << QList<qint16>{};
+    QTest::newRow("frame and parity in one word")
+        << QList<quint32>{kFrame | kRxParity} << LineCounters{.frame = 1, .parity = 1} << QList<qint16>{1004, 1009};
+    QTest::newRow("every bit")
+        << QList<quint32>{0xFFFFFFFFu}
+        << LineCounters{.brk = 1, .frame = 1, .overrun = 1, .bufOverrun = 1, .parity = 1, .txFull = 1}
+        << QList<qint16>{1001, 1004, 1006, 1008, 1009, 1010};
+    // The byte count's calls and the line poll's, interleaved: each word counts once.
+    QTest::newRow("repeated calls add up") << QList<quint32>{kFrame, 0, kFrame, kFrame | kBreak, 0}
+                                           << LineCounters{.brk = 1, .frame = 3} << QList<qint16>{1001, 1004};
+}
+
+void TestSerialPure::commErrorFlags()
+{
+    QFETCH(QList<quint32>, words);
+    QFETCH(LineCounters, counts);
+    QFETCH(QList<qint16>, codes);
+    LineCounters now;
+    for (quint32 word : words)
+        now = addCommErrorFlags(now, word);
+    QVERIFY(now == counts); // the modem-line counters included: they never move
+    QCOMPARE(lineEventsBetween(LineCounters{}, now), codes);
 }
 
 void TestSerialPure::portMap_data()

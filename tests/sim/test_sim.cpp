@@ -494,6 +494,51 @@ private slots:
         QCOMPARE(h.readOnce(), QByteArray("\x06\x05"));
     }
 
+    // The USB adapter model. With a fixed tick, messages sent back to back reach
+    // the host in one read (three link answers; the end block and the trailer),
+    // where a unit pausing before the trailer gives the end block alone; random
+    // bursts cut blocks. Every byte arrives, in order.
+    void adapterBursts_data()
+    {
+        QTest::addColumn<unsigned>("latencyMs");
+        QTest::addColumn<unsigned>("burstSeed");
+        QTest::addColumn<int>("endRead"); // first read after the last block's 0x06 (0: any size)
+        QTest::newRow("no adapter, pause before the trailer") << 0u << 0u << 16;
+        for (unsigned latency : {1u, 16u, 32u})
+            QTest::addRow("latency %u ms", latency) << latency << 0u << 20;
+        QTest::newRow("burst seed 5") << 0u << 5u << 0;
+    }
+    void adapterBursts()
+    {
+        QFETCH(unsigned, latencyMs);
+        QFETCH(unsigned, burstSeed);
+        QFETCH(int, endRead);
+        SimOptions o = quick(40);
+        o.latencyMs = latencyMs;
+        o.burstSeed = burstSeed;
+        o.trailerDelayMs = endRead == 16 ? 50 : 0;
+        auto unit = startUnit(o);
+        Host h(unit->slavePath());
+        h.send(ENQ + ENQ + ENQ);
+        const QByteArray answers = h.readOnce();
+        QCOMPARE(answers + h.read(int(3 - answers.size())), ACK + ACK + ACK);
+        QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
+        QByteArray image = h.exchange(ACK, 17).mid(1);
+        while (image.size() < 40 * 16)
+            image += h.exchange(ACK, 16);
+        h.send(ACK); // for the last record: the end block and the trailer follow unanswered
+        const QByteArray end = h.readOnce();
+        image += end + h.read(int(20 - end.size()));
+        h.send(ACK);
+        QCOMPARE(image, qbytes(generateImage(40, 9)));
+        QVERIFY(reportShows(*unit, [](const SimReport &r) { return r.backupCompleted; }));
+        if (latencyMs > 0)
+            QCOMPARE(answers, ACK + ACK + ACK); // in one read
+        if (endRead > 0)
+            QCOMPARE(end.size(), qsizetype(endRead));
+        QCOMPARE(unit->report().adapterCuts > 0, burstSeed > 0);
+    }
+
     void upgrade_data()
     {
         QTest::addColumn<unsigned>("nakRecord");
@@ -730,7 +775,7 @@ private slots:
         r.restarts = 2;
         r.upgradeCompleted = true;
         const QStringList lines = QString::fromStdString(r.toText()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 39);
+        QCOMPARE(lines.size(), 43);
         for (const QString &line : lines)
             QVERIFY2(QRegularExpression("^[a-z_]+=[a-z0-9,-]*$").match(line).hasMatch(), qPrintable(line));
         QVERIFY(lines.contains("probe_speeds_received=110,19200"));

@@ -59,7 +59,7 @@ void ScriptedUnit::queueBlock(bool withLead)
     if (m_block == blockCount() - 1) { // the end record: not answered, the trailer follows
         state = State::AwaitBackupAck;
         if (sendTrailer)
-            m_out.append(firmware.right(4));
+            m_out.append(firmware.mid(blockCount() * 16));
     }
 }
 
@@ -79,8 +79,8 @@ void ScriptedUnit::onByte(char b)
             m_out.append(doubleAckLinks-- > 0 ? QByteArray("\x06\x06") : QByteArray(1, kAck));
             state = State::Linked;
         } else if (state == State::Linked && b == 'A' && answerRead) {
-            if (ackEnqTogether)
-                m_out.append(QByteArray("\x06\x05"));
+            if (!readAnswer.isEmpty())
+                m_out.append(readAnswer);
             else
                 m_out << QByteArray(1, kAck) << QByteArray(1, kEnq);
             state = State::AwaitGo;
@@ -89,7 +89,7 @@ void ScriptedUnit::onByte(char b)
             m_written.clear();
             m_recordIndex = 0;
             m_eraseAnswerIn = int(m_out.size()) + 2;
-            m_out << QByteArray() << QByteArray() << QByteArray(1, kAck); // erasing takes a while
+            m_out << QByteArray() << QByteArray() << eraseAnswer; // erasing takes a while
             state = State::Receiving;
         }
         break;
@@ -200,10 +200,24 @@ bool FakePump::pass()
         budgetExceeded = true;
         Variabili::strFerma = Variabili::kFerma;
     }
-    const QByteArray delivery = m_unit.nextDelivery();
-    if (!delivery.isEmpty() && m_port.PortOpen())
-        m_port.deliver(delivery);
-    return !delivery.isEmpty();
+    const QByteArray bytes = delivery();
+    if (!bytes.isEmpty() && m_port.PortOpen())
+        m_port.deliver(bytes);
+    return !bytes.isEmpty();
+}
+
+QByteArray FakePump::delivery()
+{
+    if (tick <= tick.zero())
+        return m_unit.nextDelivery();
+    const auto index = now.time_since_epoch() / tick;
+    if (index == m_tickIndex)
+        return {}; // still in the tick of the last delivery
+    m_tickIndex = index;
+    QByteArray bytes;
+    while (m_unit.hasOutput())
+        bytes += m_unit.nextDelivery();
+    return bytes;
 }
 
 // ---------------------------------------------------------------- window

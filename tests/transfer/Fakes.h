@@ -39,7 +39,8 @@ public:
     int ignoredLinkRequests = 0;  ///< still switched off for this many 0x05
     int doubleAckLinks = 0;       ///< answer this many 0x05 with 0x06 0x06 in one delivery
     int lateFirstLinkAnswer = 0;  ///< passes of silence before answering the first 0x05
-    bool ackEnqTogether = false;  ///< answer "A" with 0x06 0x05 in one delivery
+    QList<QByteArray> readAnswer; ///< deliveries answering "A" (empty: 0x06, then 0x05)
+    QByteArray eraseAnswer = QByteArrayLiteral("\x06"); ///< delivery answering "B" once erased
     bool answerRead = true;       ///< answer "A" at all
     bool answerErase = true;      ///< answer "B" at all
     bool sendTrailer = true;      ///< send the trailer after the end record (backup)
@@ -61,6 +62,8 @@ public:
     void receive(const QByteArray &bytes);
     /// The next delivery, at most one per pass; empty when nothing is due.
     QByteArray nextDelivery();
+    /// Deliveries (or passes of silence) still queued.
+    bool hasOutput() const { return !m_out.isEmpty(); }
 
 private:
     void onByte(char byte);
@@ -129,6 +132,9 @@ public:
     }
 
     Clock::time_point now{std::chrono::hours(1)};
+    /// A USB adapter's tick: when set, everything the unit queued reaches the
+    /// port in one take at the end of each tick, instead of one delivery a pass.
+    std::chrono::milliseconds tick{0};
     qint64 passes = 0;
     /// Passes after which the pump raises the stop request (a hung wait).
     qint64 budget = 100000;
@@ -138,6 +144,8 @@ public:
 
 private:
     bool pass();
+    QByteArray delivery();
+    qint64 m_tickIndex = -1;
     FakePort &m_port;
     ScriptedUnit &m_unit;
 };

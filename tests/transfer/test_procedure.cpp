@@ -6,6 +6,7 @@
 #include "ImageFile.h"
 #include "RunTimeError.h"
 #include "StartProcedure.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -53,7 +54,7 @@ QByteArray download(const QByteArray &image)
     return image.left(end) + image.mid(end);
 }
 
-enum Phase { LinkPhase, ReadPhase, UploadPhase, OversizedFirstBlock, BackupClosingPhase, ErasePhase, DownloadPhase, ClosingPhase };
+enum Phase { LinkPhase, ReadPhase, UploadPhase, OversizedFirstBlock, EndBlockAndFiveBytes, BackupClosingPhase, ErasePhase, DownloadPhase, ClosingPhase };
 
 } // namespace
 
@@ -237,7 +238,9 @@ private slots:
         QTest::newRow("trailer of 2 bytes") << 2 << QStringList{"IMAGE"} << good.chopped(2) << false << "new.bio" << true;
         QTest::newRow("no such image") << 2 << QStringList{"/no/such/file.bio"} << good << false << "file.bio" << true;
         QTest::newRow("empty image name") << 2 << QStringList{""} << good << false << "no file name" << true;
-        QTest::newRow("unwritable save path") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "unit.bak" << false;
+        QTest::newRow("save folder missing") << 1 << QStringList{"/no/such/dir/unit.bak", "IMAGE"} << good << false << "does not exist" << true;
+        QTest::newRow("save path is a folder") << 1 << QStringList{"/", "IMAGE"} << good << false << "it is a folder" << true;
+        QTest::newRow("image is a device") << 2 << QStringList{"/dev/zero"} << good << false << "it is a device" << true;
     }
 
     // Back to the mode step, the description in the error box, the unit never erased.
@@ -373,6 +376,7 @@ private slots:
         QTest::newRow("read request") << int(ReadPhase);
         QTest::newRow("block upload") << int(UploadPhase);
         QTest::newRow("first block of 18 bytes") << int(OversizedFirstBlock);
+        QTest::newRow("end block with 5 bytes behind it") << int(EndBlockAndFiveBytes);
         QTest::newRow("backup closing") << int(BackupClosingPhase);
         QTest::newRow("erase request") << int(ErasePhase);
         QTest::newRow("record download") << int(DownloadPhase);
@@ -399,6 +403,11 @@ private slots:
         case ReadPhase: r.unit.answerRead = false; reached = [&] { return r.port.writes.size() >= 3; }; break;
         case UploadPhase: reached = [&] { return r.unit.blocksSent == 6; }; break;
         case OversizedFirstBlock: r.unit.firstBlockLead = "\x3A\x3B"; reached = [&] { return r.unit.blocksSent > 0; }; break;
+        case EndBlockAndFiveBytes: // one take: no correct unit sends more than the 4 trailer bytes
+            r.unit.firmware = testImage(12, "TRLR+");
+            r.pump.tick = 16ms;
+            reached = [&] { return r.unit.state == S::AwaitBackupAck; };
+            break;
         case BackupClosingPhase: r.unit.sendTrailer = false; reached = [&] { return r.unit.state == S::AwaitBackupAck; }; break;
         case ErasePhase: r.unit.answerErase = false; reached = [&] { return r.wire().endsWith('B'); }; break;
         case DownloadPhase: reached = [&] { return r.unit.recordsAccepted == 10; }; break;
@@ -418,26 +427,71 @@ private slots:
         checkNormalEnding(r, strTransferBroken);
         QCOMPARE(r.port.writes.size(), sentAtStop);
         QVERIFY(!QFile::exists(m_save));
-        if (phase == UploadPhase || phase == OversizedFirstBlock) {
+        if (phase == UploadPhase || phase == OversizedFirstBlock || phase == EndBlockAndFiveBytes) {
             const QByteArray partial = readFile(ImageFile::BackupWriter::workingFilePath());
-            QCOMPARE(partial, firmware.left(phase == UploadPhase ? 5 * 16 : 0));
+            QCOMPARE(partial, firmware.left(phase == UploadPhase ? 5 * 16 : phase == OversizedFirstBlock ? 0 : 12 * 16));
         }
         if (!backup) // erased once "B" was answered, never completed
             QCOMPARE(r.unit.firmware == firmware, phase == ErasePhase);
         QVERIFY(r.unit.firmware != image);
     }
 
-    // 0x06 and 0x05 in one take after "A" count as both answers.
-    void readAnswersInOneTake()
+    void imageRewrittenAfterCheck_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("naks"); // restarts asked for by the unit
+        QTest::newRow("as the erase starts") << "erase" << 0;
+        QTest::newRow("half-way through the records") << "records" << 0;
+        QTest::newRow("before a restart after 0x15") << "restart" << 1;
+    }
+
+    // Another program rewrites the image once it has been checked: the unit
+    // still gets exactly the bytes that were checked, restarts included.
+    void imageRewrittenAfterCheck()
+    {
+        QFETCH(QString, when);
+        QFETCH(int, naks);
+        Rig r;
+        bytMode = 2;
+        const QByteArray checked = testImage(20, "GOOD");
+        QByteArray other = testImage(20, "EVIL");
+        other[5 * 16 + 1] = char(other[5 * 16 + 1] ^ 0x10); // damaged, too
+        r.unit.firmware = testImage(1);
+        r.unit.nakTrailers = naks;
+        r.view.dialog.answers = {writeImage(checked)};
+        bool rewritten = false;
+        r.pump.onPass = [&] {
+            const bool due = when == "erase"     ? r.wire().endsWith('B')
+                           : when == "records" ? r.unit.recordsAccepted == 10
+                                               : r.unit.restarts == 1;
+            if (due && !rewritten)
+                rewritten = testutil::writeAll(m_image, other);
+        };
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QVERIFY(rewritten);
+        QCOMPARE(r.unit.firmware, checked);
+        QCOMPARE(r.wire(), ("\x05" "B" + download(checked)).repeated(naks + 1));
+        QCOMPARE(readFile(m_image), other); // on disk: the other program's bytes
+    }
+
+    // Someone who can reach the working file rewrites it during the backup:
+    // the chosen file still gets the bytes the unit sent.
+    void backupSavedFromMemory()
     {
         Rig r;
-        const QByteArray firmware = testImage(6);
+        const QByteArray firmware = testImage(30);
         r.unit.firmware = firmware;
-        r.unit.ackEnqTogether = true;
-        r.view.dialog.answers = {m_save, writeImage(testImage(1))};
+        r.view.dialog.answers = {m_save, writeImage(testImage(2))};
+        const QString work = ImageFile::BackupWriter::workingFilePath();
+        r.pump.onPass = [&] {
+            if (r.unit.blocksSent > 10)
+                testutil::writeAll(work, "planted");
+        };
         r.run();
         checkNormalEnding(r, strUpgrDone);
         QCOMPARE(readFile(m_save), firmware);
+        QCOMPARE(readFile(work), QByteArray("planted")); // on disk: the planted bytes, never copied
     }
 
     // A unit that answers its first link request late answers the repeated one
@@ -459,7 +513,7 @@ private slots:
     }
 
     // Link requests leave 20 ms for the answer, no more; two 0x06 in one take
-    // do not end the link exchange.
+    // do not end the link exchange, and double the pause before the next request.
     void linkRequestsPaced()
     {
         Rig r;
@@ -473,8 +527,48 @@ private slots:
         QCOMPARE(r.wire().left(8), QByteArray(7, 0x05) + "B");
         for (int i = 1; i < 7; ++i) {
             const auto gap = r.port.writeTimes[i] - r.port.writeTimes[i - 1];
-            QVERIFY2(gap >= 20ms && gap <= 24ms, qPrintable(QString::number(gap.count())));
+            const auto pace = i < 6 ? 20ms : 40ms; // the 6th request was answered 0x06 0x06
+            QVERIFY2(gap >= pace && gap <= pace + 4ms, qPrintable(QString::number(gap.count())));
         }
+    }
+
+    // The unit's answers grouped as an adapter groups them (one take per tick,
+    // or as listed), from a tick holding two link answers to the erase answer
+    // arriving with a late link answer: Backup + Upgrade completes, exact.
+    void adapterGroupings_data()
+    {
+        QTest::addColumn<int>("tickMs");
+        QTest::addColumn<int>("records");           // 0: the first block is the end record
+        QTest::addColumn<QList<QByteArray>>("read"); // takes answering "A" (none: 0x06, then 0x05)
+        QTest::addColumn<QByteArray>("erase");
+        const QByteArray ack("\x06");
+        QTest::newRow("tick 16: end block and trailer in one take") << 16 << 5 << QList<QByteArray>() << ack;
+        QTest::newRow("tick 16: first block is the end record") << 16 << 0 << QList<QByteArray>() << ack;
+        QTest::newRow("tick 40: two link answers in every take") << 40 << 3 << QList<QByteArray>() << ack;
+        QTest::newRow("06 05") << 0 << 3 << QList<QByteArray>{"\x06\x05"} << ack;
+        QTest::newRow("06 06 05") << 0 << 3 << QList<QByteArray>{"\x06\x06\x05"} << ack;
+        QTest::newRow("06, then 06 05") << 0 << 3 << QList<QByteArray>{"\x06", "\x06\x05"} << ack;
+        QTest::newRow("06 06, then 05") << 0 << 3 << QList<QByteArray>{"\x06\x06", "\x05"} << ack;
+        QTest::newRow("late link answer with the erase answer") << 0 << 3 << QList<QByteArray>() << ack + ack;
+    }
+
+    void adapterGroupings()
+    {
+        QFETCH(int, tickMs);
+        QFETCH(int, records);
+        Rig r;
+        r.unit.firmware = testImage(records, "OLD!");
+        QFETCH(QList<QByteArray>, read);
+        r.unit.readAnswer = read;
+        QFETCH(QByteArray, erase);
+        r.unit.eraseAnswer = erase;
+        r.pump.tick = std::chrono::milliseconds(tickMs);
+        r.view.dialog.answers = {m_save, writeImage(testImage(4, "NEW!"))};
+        r.run();
+        checkNormalEnding(r, strUpgrDone);
+        QCOMPARE(readFile(m_save), testImage(records, "OLD!"));
+        QCOMPARE(r.unit.firmware, testImage(4, "NEW!"));
+        QCOMPARE(r.unit.bytesDuringErase, 0);
     }
 };
 
