@@ -16,6 +16,17 @@ else()
     message(FATAL_ERROR "Packaging: the maker's name was not found in app/AppIdentity.h")
 endif()
 
+# Debian's documentation of the package: the copyright file and the changelog
+# (a native package: changelog.gz, compressed with gzip -9n).
+set(k410_docdir ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${k410_docdir})
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+    COMMAND ${K410_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+    VERBATIM)
+add_custom_target(debian-changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${k410_docdir})
+
 # The installed programs link only system libraries: no run-time search path
 # pointing next to them (Qt's project set-up adds $ORIGIN/../lib).
 set_target_properties(k410-bios k410-sim PROPERTIES INSTALL_RPATH "")

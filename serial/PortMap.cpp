@@ -101,6 +101,14 @@ QStringList assignDevices(const QList<PortEntry> &available, const OverrideFn &o
     return devices;
 }
 
+QString windowsDevice(int port, const OverrideFn &overrides)
+{
+    if (port < kFirstPort || port > kLastPort)
+        return QString();
+    const std::optional<QString> named = overrides ? overrides(port) : std::nullopt;
+    return named.value_or(portLabel(port));
+}
+
 std::optional<QString> environmentOverride(int port)
 {
     const char *name = nullptr;
@@ -135,7 +143,7 @@ QString deviceForPort(int port)
     if (port < kFirstPort || port > kLastPort)
         return QString();
 #ifdef Q_OS_WIN
-    return portLabel(port);
+    return windowsDevice(port, environmentOverride);
 #else
     // The environment alone decides when every number is named: no scan needed.
     bool allNamed = true;

@@ -1,13 +1,15 @@
 #pragma once
 // Port numbers 1 to 4 onto the platform's serial devices.
 //
-// Windows: port N is "COMN". Elsewhere the environment variable K410_COMN,
-// when set, names the device for port N (any path, a pseudo-terminal too; set
-// but empty means "no device"); the remaining numbers take, in order, the USB
-// adapters (ttyUSB*), then the ACM adapters (ttyACM*), then the built-in ports
-// (ttyS*), then anything else the system lists, each group in natural numeric
-// order (ttyUSB2 before ttyUSB10). A device named by a variable is not handed
-// out a second time.
+// On every platform the environment variable K410_COMN, when set, names the
+// device for port N (any name the platform opens: "COM7" on Windows, any path
+// and a pseudo-terminal too elsewhere; set but empty means "no device", which
+// only POSIX systems can say: Windows removes a variable set to nothing).
+// Windows: every other port N is "COMN". Elsewhere the remaining numbers take,
+// in order, the USB adapters (ttyUSB*), then the ACM adapters (ttyACM*), then
+// the built-in ports (ttyS*), then anything else the system lists, each group
+// in natural numeric order (ttyUSB2 before ttyUSB10). A device named by a
+// variable is not handed out a second time.
 
 #include <QList>
 #include <QString>
@@ -35,6 +37,10 @@ using OverrideFn = std::function<std::optional<QString>(int port)>;
 /// The device of each port 1 to 4 (element 0 is port 1; empty = no device)
 /// under the rule above, from an explicit device list and override lookup.
 QStringList assignDevices(const QList<PortEntry> &available, const OverrideFn &overrides);
+
+/// The device of port N on Windows: the override when there is one,
+/// otherwise "COMN"; empty outside 1 to 4.
+QString windowsDevice(int port, const OverrideFn &overrides);
 
 /// The order in which listed devices are handed out.
 bool deviceBefore(const QString &a, const QString &b);

@@ -19,15 +19,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The lock around the sink. MinGW's std::mutex (winpthreads) cannot be
+// constant-initialised, so the lock is built on first use, which is thread-safe
+// and comes before any use whatever the order in which the program's globals
+// are set up. It is never destroyed, so a trace line written from another
+// global's destructor at exit still finds it.
+std::mutex &sinkMutex()
+{
+    static union Holder {
+        std::mutex mutex;
+        Holder() : mutex() {}
+        ~Holder() {}
+    } holder;
+    return holder.mutex;
+}
+
+// The caller of every member holds sinkMutex(); the destructor runs at exit.
 struct Sink
 {
-    std::mutex mutex;
     std::unique_ptr<QFile> file; // open while the trace is on
     Clock::time_point opened{};
 
     ~Sink() { closeLocked(); }
 
-    // The caller holds the mutex.
     void write(const QByteArray &text)
     {
         if (!file)
@@ -72,7 +86,7 @@ void writeBytes(const char *direction, const QByteArray &bytes)
         text += ' ';
         text += bytes.toHex(' ').toUpper();
     }
-    const std::lock_guard lock(g_sink.mutex);
+    const std::lock_guard lock(sinkMutex());
     g_sink.write(text);
 }
 
@@ -83,13 +97,13 @@ void line(const QString &text)
     if (!detail::g_on)
         return;
     const QByteArray bytes = text.toUtf8();
-    const std::lock_guard lock(g_sink.mutex);
+    const std::lock_guard lock(sinkMutex());
     g_sink.write(bytes);
 }
 
 bool open(const QString &path)
 {
-    const std::lock_guard lock(g_sink.mutex);
+    const std::lock_guard lock(sinkMutex());
     g_sink.closeLocked();
 
     auto file = std::make_unique<QFile>(path);
@@ -122,7 +136,7 @@ bool openFromEnvironment()
 
 void close()
 {
-    const std::lock_guard lock(g_sink.mutex);
+    const std::lock_guard lock(sinkMutex());
     g_sink.closeLocked();
 }
 

@@ -155,6 +155,11 @@ QString defaultWorkingDirectory()
     return base.isEmpty() ? QString() : QDir::fromNativeSeparators(base) + QStringLiteral("/k410-bios");
 }
 
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+// winerror.h of the Windows SDK has it; the MinGW-w64 10 headers do not.
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
+
 namespace {
 
 struct Words

@@ -1,5 +1,8 @@
-// The serial area's suites share one executable. Test function names on the
-// command line select the suites that have them; without names all run.
+// The serial area's suites, in two executables: test_serial (pure cores and
+// the port test over fake ports; builds and runs on every platform) and
+// test_serial_pty (the real control over pseudo-terminals; POSIX only). Test
+// function names on the command line select the suites that have them;
+// without names all run.
 #include <QCoreApplication>
 #include <QMetaMethod>
 #include <QTest>
@@ -28,9 +31,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     std::vector<std::unique_ptr<QObject>> suites;
+#ifdef K410_PTY_SUITES
+    addDeviceSuites(suites);
+#else
     addPureSuites(suites);
     addPortTestSuites(suites);
-    addDeviceSuites(suites);
+#endif
 
     QList<QByteArray> names;
     for (int i = 1; i < argc; ++i) {

@@ -59,6 +59,8 @@ private slots:
 
     void portMap_data();
     void portMap();
+    void windowsPortNames_data();
+    void windowsPortNames();
     void portMapEnvironment();
 };
 
@@ -344,28 +346,61 @@ void TestSerialPure::portMap()
     QCOMPARE(PortMap::assignDevices(entries, lookup), devices);
 }
 
+void TestSerialPure::windowsPortNames_data()
+{
+    QTest::addColumn<QStringList>("overrides"); // per port: "-" unset, else the value
+    QTest::addColumn<QStringList>("devices");   // ports 0 to 5
+    QTest::newRow("nothing set") << QStringList{"-", "-", "-", "-"}
+                                 << QStringList{"", "COM1", "COM2", "COM3", "COM4", ""};
+    QTest::newRow("adapter as COM1, COM2 absent")
+        << QStringList{"COM7", "", "-", "-"} << QStringList{"", "COM7", "", "COM3", "COM4", ""};
+    QTest::newRow("device path kept as given")
+        << QStringList{"-", "-", "-", "\\\\.\\COM12"} << QStringList{"", "COM1", "COM2", "COM3", "\\\\.\\COM12", ""};
+}
+
+// Windows: COM1 to COM4 unless K410_COMN names another device for port N.
+void TestSerialPure::windowsPortNames()
+{
+    QFETCH(QStringList, overrides);
+    QFETCH(QStringList, devices);
+    QList<int> asked;
+    const auto lookup = [&](int port) -> std::optional<QString> {
+        asked << port;
+        const QString v = overrides.at(port - 1);
+        return v == QLatin1String("-") ? std::nullopt : std::optional<QString>(v);
+    };
+    for (int port = 0; port <= 5; ++port)
+        QCOMPARE(PortMap::windowsDevice(port, lookup), devices.at(port));
+    QCOMPARE(asked, (QList<int>{1, 2, 3, 4})); // never asked about a port outside 1 to 4
+}
+
 void TestSerialPure::portMapEnvironment()
 {
-#ifdef Q_OS_WIN
-    QCOMPARE(PortMap::deviceForPort(3), QStringLiteral("COM3"));
-#else
     qputenv("K410_COM1", "/dev/pts/41");
     qputenv("K410_COM2", "");
     qputenv("K410_COM3", "/tmp/k410-three");
-    qputenv("K410_COM4", "/dev/pts/44");
+    qputenv("K410_COM4", "COM9");
     QCOMPARE(PortMap::deviceForPort(1), QStringLiteral("/dev/pts/41"));
-    QCOMPARE(PortMap::deviceForPort(2), QString());
     QCOMPARE(PortMap::deviceForPort(3), QStringLiteral("/tmp/k410-three"));
-    QCOMPARE(PortMap::deviceForPort(4), QStringLiteral("/dev/pts/44"));
+    QCOMPARE(PortMap::deviceForPort(4), QStringLiteral("COM9"));
     QCOMPARE(PortMap::deviceForPort(5), QString());
-    QCOMPARE(PortMap::describePort(2), QStringLiteral("COM2: no serial device"));
     QCOMPARE(PortMap::describePort(1), QStringLiteral("COM1: /dev/pts/41"));
+#ifdef Q_OS_WIN
+    // Windows removes a variable set to an empty value: port 2 is COM2 again.
+    QVERIFY(!PortMap::environmentOverride(2).has_value());
+    QCOMPARE(PortMap::deviceForPort(2), QStringLiteral("COM2"));
+#else
+    QCOMPARE(PortMap::environmentOverride(2), std::optional<QString>(QString()));
+    QCOMPARE(PortMap::deviceForPort(2), QString());
+    QCOMPARE(PortMap::describePort(2), QStringLiteral("COM2: no serial device"));
+#endif
     qunsetenv("K410_COM3");
     QVERIFY(!PortMap::environmentOverride(3).has_value());
-    QCOMPARE(PortMap::environmentOverride(2), std::optional<QString>(QString()));
+#ifdef Q_OS_WIN
+    QCOMPARE(PortMap::deviceForPort(3), QStringLiteral("COM3"));
+#endif
     for (const char *name : {"K410_COM1", "K410_COM2", "K410_COM4"})
         qunsetenv(name);
-#endif
 }
 
 void addPureSuites(std::vector<std::unique_ptr<QObject>> &suites)

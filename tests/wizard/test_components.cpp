@@ -14,6 +14,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace {
 
 struct Asked
@@ -35,6 +39,28 @@ void answerWith(Asked &asked, std::optional<QString> answer)
         ++asked.count;
         return answer;
     });
+}
+
+// Closes the file dialog on show as its close box does, trying again until it
+// is up. Windows shows the native dialog, whose window closing from code
+// through Qt would report an acceptance under Wine: post WM_CLOSE to it.
+void closeDialogTitled(const QString &title, int triesLeft = 500)
+{
+#ifdef Q_OS_WIN
+    const HWND native = ::FindWindowW(nullptr, reinterpret_cast<LPCWSTR>(title.utf16()));
+    if (native && ::IsWindowVisible(native)) {
+        ::PostMessageW(native, WM_CLOSE, 0, 0);
+        return;
+    }
+#else
+    Q_UNUSED(title);
+    if (QWidget *shown = QApplication::activeModalWidget()) {
+        shown->close();
+        return;
+    }
+#endif
+    if (triesLeft > 0)
+        QTimer::singleShot(10, [title, triesLeft] { closeDialogTitled(title, triesLeft - 1); });
 }
 
 } // namespace
@@ -198,10 +224,7 @@ private slots:
         QCOMPARE(dialog.FileName, QDir::toNativeSeparators(temp.filePath(QStringLiteral("new.bak"))));
 
         // Closing the real dialog is a cancel.
-        QTimer::singleShot(0, [] {
-            if (QWidget *shown = QApplication::activeModalWidget())
-                shown->close();
-        });
+        QTimer::singleShot(0, [title = dialog.DialogTitle] { closeDialogTitled(title); });
         QVERIFY_THROWS_EXCEPTION(RunTimeError, dialog.ShowOpen());
     }
 
