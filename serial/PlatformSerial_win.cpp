@@ -6,7 +6,10 @@
 #include "PlatformSerial.h"
 
 #include <qt_windows.h>
+#include <winioctl.h>
+#include <ntddser.h>
 
+#include <cstddef>
 #include <mutex>
 #include <unordered_map>
 
@@ -16,6 +19,10 @@ static_assert(CommErrorFlags::kRxParity == CE_RXPARITY);
 static_assert(CommErrorFlags::kFrame == CE_FRAME);
 static_assert(CommErrorFlags::kBreak == CE_BREAK);
 static_assert(CommErrorFlags::kTxFull == CE_TXFULL);
+// The driver's statistics block: six 32-bit counts, in this order.
+static_assert(sizeof(SERIALPERF_STATS) == 6 * sizeof(ULONG) && sizeof(ULONG) == 4);
+static_assert(offsetof(SERIALPERF_STATS, FrameErrorCount) == 8 && offsetof(SERIALPERF_STATS, ParityErrorCount) == 20);
+static_assert(IOCTL_SERIAL_GET_STATS == 0x1B008C);
 
 namespace {
 
@@ -109,9 +116,36 @@ bool lockDevice(qintptr)
 
 namespace {
 
+/// The driver's running error counts, or nothing when it keeps none.
+std::optional<DriverErrorCounts> readDriverCounts(HANDLE handle)
+{
+    // QSerialPort opens the port for overlapped I/O and ties it to a
+    // completion port: the request needs an OVERLAPPED, and its event's low
+    // bit set keeps the completion away from QSerialPort's port.
+    const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event)
+        return std::nullopt;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<quintptr>(event) | 1);
+    SERIALPERF_STATS stats{};
+    DWORD got = 0;
+    const bool ok = ::DeviceIoControl(handle, IOCTL_SERIAL_GET_STATS, nullptr, 0, &stats, sizeof stats, &got,
+                                      &overlapped)
+                    || (::GetLastError() == ERROR_IO_PENDING && ::GetOverlappedResult(handle, &overlapped, &got, TRUE));
+    ::CloseHandle(event);
+    if (!ok || got < sizeof stats)
+        return std::nullopt;
+    return DriverErrorCounts{stats.FrameErrorCount, stats.SerialOverrunErrorCount, stats.BufferOverrunErrorCount,
+                             stats.ParityErrorCount};
+}
+
 // ClearCommError reports flags, not counts: each flag seen adds one, so the
-// control sees a counter move exactly when the condition was reported, by
-// this poll or by a byte count taken since the last one.
+// control sees a counter move when the condition was reported, by this poll
+// or by a byte count taken since the last one. QSerialPort's own call after
+// each completed read clears flags before they are seen here, so the
+// driver's running counts, which no call clears, are added where the driver
+// keeps them. A condition seen both ways moves a counter twice, which shows
+// as one event when both land in one poll.
 class CommErrorSource : public LineCounterSource
 {
 public:
@@ -120,8 +154,27 @@ public:
         const std::optional<CommStatus> status = readCommStatus(handle);
         if (!status)
             return std::nullopt;
-        return status->counters;
+        // Whether the driver keeps counts is settled by the first reading of
+        // a handle, the control's baseline at open: counts that appeared or
+        // vanished later would move the counters with no condition seen. A
+        // reading that fails later keeps the last counts.
+        const std::optional<DriverErrorCounts> driver = readDriverCounts(reinterpret_cast<HANDLE>(handle));
+        if (handle != m_handle) {
+            m_handle = handle;
+            m_driverCounts = driver.has_value();
+            m_driver = {};
+        }
+        if (!m_driverCounts)
+            return status->counters;
+        if (driver)
+            m_driver = *driver;
+        return addDriverErrorCounts(status->counters, m_driver);
     }
+
+private:
+    qintptr m_handle = 0;
+    bool m_driverCounts = false;
+    DriverErrorCounts m_driver;
 };
 
 } // namespace

@@ -1,0 +1,34 @@
+// Windows side of the faulty inputs. Symbolic links come from
+// CreateSymbolicLinkW, which needs a privilege or developer mode on Windows
+// and makes nothing under Wine 8 (it reports success): the link is looked for
+// afterwards, and its absence is said, not taken for a link.
+#include "FaultyFiles.h"
+
+#include <qt_windows.h>
+
+namespace faulty {
+
+QString plant(const QString &kind, const QString &path)
+{
+    if (kind.startsWith(QLatin1String("path:"))) {
+        const QString name = kind.mid(5);
+        // Wine shows the Unix tree as drive Z:; Windows has no such file.
+        if (name.startsWith(QLatin1String("Z:\\")) && ::GetFileAttributesW(name.toStdWString().c_str()) == INVALID_FILE_ATTRIBUTES)
+            return name + QStringLiteral(" does not exist here (Wine shows the Unix files as drive Z:)");
+        return {};
+    }
+    if (kind.startsWith(QLatin1String("link:"))) {
+        const QString target = QDir::toNativeSeparators(QFileInfo(path).dir().filePath(kind.mid(5)));
+        const std::wstring link = QDir::toNativeSeparators(path).toStdWString();
+        ::CreateSymbolicLinkW(link.c_str(), target.toStdWString().c_str(),
+                              SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+        const DWORD attributes = ::GetFileAttributesW(link.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return QStringLiteral("CreateSymbolicLinkW made no link here (Wine 8 does not make them; Windows needs "
+                                  "the privilege or developer mode)");
+        return {};
+    }
+    return plantCommon(kind, path);
+}
+
+} // namespace faulty
