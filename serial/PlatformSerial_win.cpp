@@ -7,7 +7,6 @@
 
 #include <qt_windows.h>
 #include <winioctl.h>
-#include <ntddser.h>
 
 #include <cstddef>
 #include <mutex>
@@ -19,10 +18,26 @@ static_assert(CommErrorFlags::kRxParity == CE_RXPARITY);
 static_assert(CommErrorFlags::kFrame == CE_FRAME);
 static_assert(CommErrorFlags::kBreak == CE_BREAK);
 static_assert(CommErrorFlags::kTxFull == CE_TXFULL);
-// The driver's statistics block: six 32-bit counts, in this order.
-static_assert(sizeof(SERIALPERF_STATS) == 6 * sizeof(ULONG) && sizeof(ULONG) == 4);
-static_assert(offsetof(SERIALPERF_STATS, FrameErrorCount) == 8 && offsetof(SERIALPERF_STATS, ParityErrorCount) == 20);
-static_assert(IOCTL_SERIAL_GET_STATS == 0x1B008C);
+
+namespace {
+
+// The serial driver's statistics request and its answer, as the driver kit's
+// ntddser.h declares them (that header needs the kit's own types to compile).
+constexpr DWORD kIoctlSerialGetStats = CTL_CODE(FILE_DEVICE_SERIAL_PORT, 35, METHOD_BUFFERED, FILE_ANY_ACCESS);
+struct SerialPerfStats
+{
+    ULONG ReceivedCount;
+    ULONG TransmittedCount;
+    ULONG FrameErrorCount;
+    ULONG SerialOverrunErrorCount;
+    ULONG BufferOverrunErrorCount;
+    ULONG ParityErrorCount;
+};
+static_assert(kIoctlSerialGetStats == 0x1B008C);
+static_assert(sizeof(ULONG) == 4 && sizeof(SerialPerfStats) == 24);
+static_assert(offsetof(SerialPerfStats, FrameErrorCount) == 8 && offsetof(SerialPerfStats, ParityErrorCount) == 20);
+
+} // namespace
 
 namespace {
 
@@ -127,9 +142,9 @@ std::optional<DriverErrorCounts> readDriverCounts(HANDLE handle)
         return std::nullopt;
     OVERLAPPED overlapped{};
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<quintptr>(event) | 1);
-    SERIALPERF_STATS stats{};
+    SerialPerfStats stats{};
     DWORD got = 0;
-    const bool ok = ::DeviceIoControl(handle, IOCTL_SERIAL_GET_STATS, nullptr, 0, &stats, sizeof stats, &got,
+    const bool ok = ::DeviceIoControl(handle, kIoctlSerialGetStats, nullptr, 0, &stats, sizeof stats, &got,
                                       &overlapped)
                     || (::GetLastError() == ERROR_IO_PENDING && ::GetOverlappedResult(handle, &overlapped, &got, TRUE));
     ::CloseHandle(event);

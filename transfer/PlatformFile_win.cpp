@@ -166,12 +166,16 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
     if (namesDevice(path))
         return {Problem::NotRegular, 0, QStringLiteral("a device")};
     const std::wstring native = wide(path);
-    // A folder cannot be opened as a file; say what it is rather than "access denied".
+    // A folder cannot be opened as a file; say what it is rather than "access
+    // denied". Where the attributes cannot be read (Wine answers so for a Unix
+    // device), the opened handle decides.
     const DWORD attributes = ::GetFileAttributesW(native.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return failure(::GetLastError());
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (const Outcome missing = failure(::GetLastError()); missing.problem == Problem::NotFound)
+            return missing;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+    }
 
     Handle h(openForReading(native, FILE_FLAG_OPEN_REPARSE_POINT));
     if (!h.valid())

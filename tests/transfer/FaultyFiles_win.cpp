@@ -12,8 +12,9 @@ QString plant(const QString &kind, const QString &path)
 {
     if (kind.startsWith(QLatin1String("path:"))) {
         const QString name = kind.mid(5);
-        // Wine shows the Unix tree as drive Z:; Windows has no such file.
-        if (name.startsWith(QLatin1String("Z:\\")) && ::GetFileAttributesW(name.toStdWString().c_str()) == INVALID_FILE_ATTRIBUTES)
+        // Wine shows the Unix tree as drive Z: (whose devices have no
+        // attributes there): a PC without Z:\dev has no such file.
+        if (name.startsWith(QLatin1String("Z:\\dev\\")) && !QFileInfo(QStringLiteral("Z:/dev")).isDir())
             return name + QStringLiteral(" does not exist here (Wine shows the Unix files as drive Z:)");
         return {};
     }
