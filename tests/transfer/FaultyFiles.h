@@ -27,6 +27,44 @@ constexpr bool kWindows = false;
 /// Unix only: "fifo".
 QString plant(const QString &kind, const QString &path);
 
+/// A small file system (64 KiB) to fill up, for as long as this lives: on
+/// Unix a tmpfs mounted over the empty folder `scratch` (root only); on
+/// Windows the folder named by K410_SMALL_DISK, which scripts/wine-tests.sh
+/// mounts for Wine when run as root, emptied before and after.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &scratch);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    /// A folder on it; empty when there is none here.
+    QString path() const { return m_path; }
+    /// Why there is none.
+    QString whyNone() const { return m_why; }
+
+private:
+    QString m_path;
+    QString m_why;
+};
+
+/// A limit on the size of the files this process writes, for as long as this
+/// lives: Unix RLIMIT_FSIZE, with its signal ignored so that the write fails
+/// instead. Windows has none (whyNone() says so).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    QString whyNone() const { return m_why; }
+
+private:
+    quint64 m_old = 0;
+    QString m_why;
+};
+
 /// The inputs both platforms make the same way ("folder", "huge", "readonly").
 inline QString plantCommon(const QString &kind, const QString &path)
 {

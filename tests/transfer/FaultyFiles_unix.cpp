@@ -2,6 +2,9 @@
 #include "FaultyFiles.h"
 
 #include <cerrno>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace faulty {
@@ -15,6 +18,39 @@ QString plant(const QString &kind, const QString &path)
     if (kind.startsWith(QLatin1String("link:")))
         return QFile::link(kind.mid(5), path) ? QString() : QStringLiteral("symlink failed");
     return plantCommon(kind, path);
+}
+
+SmallDisk::SmallDisk(const QString &scratch)
+{
+    if (::mount("tmpfs", QFile::encodeName(scratch).constData(), "tmpfs", 0, "size=64k") == 0)
+        m_path = scratch;
+    else
+        m_why = QStringLiteral("cannot mount a small tmpfs here (needs root): ") + qt_error_string(errno);
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!m_path.isEmpty())
+        ::umount2(QFile::encodeName(m_path).constData(), MNT_DETACH);
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_old = limit.rlim_cur;
+    limit.rlim_cur = rlim_t(bytes);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        m_why = QStringLiteral("setrlimit: ") + qt_error_string(errno);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_old);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 } // namespace faulty

@@ -32,4 +32,34 @@ QString plant(const QString &kind, const QString &path)
     return plantCommon(kind, path);
 }
 
+SmallDisk::SmallDisk(const QString &)
+{
+    const QString root = qEnvironmentVariable("K410_SMALL_DISK");
+    if (root.isEmpty() || !QFileInfo(root).isDir()) {
+        m_why = QStringLiteral("no small disk here: K410_SMALL_DISK names none (scripts/wine-tests.sh mounts one "
+                               "for Wine when run as root)");
+        return;
+    }
+    // A fresh folder of its own on it, gone again afterwards.
+    const QString dir = QDir(QDir::fromNativeSeparators(root)).filePath(QStringLiteral("k410-full"));
+    QDir(dir).removeRecursively();
+    if (QDir().mkpath(dir))
+        m_path = dir;
+    else
+        m_why = QStringLiteral("cannot make a folder on the small disk ") + root;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!m_path.isEmpty())
+        QDir(m_path).removeRecursively();
+}
+
+FileSizeLimit::FileSizeLimit(qint64)
+    : m_why(QStringLiteral("Windows has no limit on the size of the files a process writes"))
+{
+}
+
+FileSizeLimit::~FileSizeLimit() = default;
+
 } // namespace faulty

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <optional>
+
 using namespace ImageFile;
 
 namespace {
@@ -336,6 +338,69 @@ private slots:
         QCOMPARE(faulty::describe(path), was);
         if (kind == "readonly")
             QCOMPARE(readFile(path), QByteArray("precious"));
+    }
+
+    void fullFileSystemKeepsOldBackup_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<int>("roomLeft");   // bytes left free on the small disk
+        QTest::addColumn<bool>("sizeLimit"); // a file size limit instead of a full disk
+        QTest::newRow("over an old backup, disk full") << true << 0 << false;
+        QTest::newRow("new name, 4 KB left: write cut short") << false << 4096 << false;
+        if (!faulty::kWindows)
+            QTest::newRow("over an old backup, file size limit") << true << 0 << true;
+    }
+
+    // The disk fills up while the backup is saved: the flush fails although
+    // the write was accepted. The old backup at the path keeps every byte, no
+    // empty or partial file is left, and the message says why and where the
+    // working copy is.
+    void fullFileSystemKeepsOldBackup()
+    {
+        QFETCH(bool, existing);
+        QFETCH(int, roomLeft);
+        QFETCH(bool, sizeLimit);
+        QTemporaryDir top;
+        std::optional<faulty::SmallDisk> small;
+        if (!sizeLimit) {
+            small.emplace(top.path());
+            if (small->path().isEmpty())
+                QSKIP(qPrintable(small->whyNone()));
+        }
+        const QString dir = sizeLimit ? top.path() : small->path();
+        const QString path = dir + QStringLiteral("/unit.bak");
+        if (existing)
+            writeFile(path, "OLD BACKUP");
+        if (!sizeLimit) { // fill the file system to the last byte
+            QFile filler(dir + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(1024, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+            QVERIFY(roomLeft == 0 || filler.resize(filler.size() - roomLeft));
+        }
+        const QStringList before = QDir(dir).entryList(QDir::Files);
+
+        SaveTarget target;
+        target.open(path); // a file can still be created: only its data will not fit
+        const QByteArray backup = testImage(500); // 8 KB: Qt keeps it in its buffer until the flush
+        QString error;
+        {
+            std::optional<faulty::FileSizeLimit> limit;
+            if (sizeLimit)
+                limit.emplace(4096);
+            if (limit && !limit->whyNone().isEmpty())
+                QSKIP(qPrintable(limit->whyNone()));
+            try {
+                target.commit(backup, QStringLiteral("/work/k410.bak"));
+            } catch (const RunTimeError &e) {
+                error = e.description();
+            }
+        }
+        QVERIFY2(error.contains(sizeLimit ? "only part of the data" : "the disk is full"), qPrintable(error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(QStringLiteral("/work/k410.bak"))), qPrintable(error));
+        QCOMPARE(readFile(path), existing ? QByteArray("OLD BACKUP") : QByteArray("<missing>"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files), before); // no temporary, no empty new name
     }
 };
 

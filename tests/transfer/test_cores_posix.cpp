@@ -1,7 +1,6 @@
-// The transfer suite's file faults that only POSIX calls can make: a small
-// or read-only file system (root only), a file size limit, a pipe with a
-// listener behind the working file's name, a directory open to everyone or
-// owned by another user. Not built on Windows; test_cores.cpp holds the
+// The transfer suite's file faults that only POSIX calls can make: a
+// read-only file system (root only), a pipe with a listener behind the
+// working file's name, a directory open to everyone or owned by another user. Not built on Windows; test_cores.cpp holds the
 // tables both platforms run.
 
 #include "Fakes.h"
@@ -14,24 +13,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <fcntl.h>
-#include <optional>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ImageFile;
 
 namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -68,21 +57,6 @@ struct Tmpfs
     bool ok;
 };
 
-/// RLIMIT_FSIZE lowered for the length of a scope; SIGXFSZ ignored so that
-/// the write fails (EFBIG) instead of killing the test.
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &small);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-    rlimit old{};
-};
 } // namespace
 
 class TestPosixFaults : public QObject
@@ -168,63 +142,6 @@ private slots:
         QVERIFY2(error.contains("read-only") && error.contains(path), qPrintable(error));
         QVERIFY(!target.isOpen());
         QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden));
-    }
-
-    void fullFileSystemKeepsOldBackup_data()
-    {
-        QTest::addColumn<bool>("existing");
-        QTest::addColumn<int>("roomLeft");   // bytes left free on the tmpfs
-        QTest::addColumn<bool>("sizeLimit"); // RLIMIT_FSIZE instead of a full tmpfs
-        QTest::newRow("over an old backup, tmpfs full") << true << 0 << false;
-        QTest::newRow("new name, 4 KB left: write cut short") << false << 4096 << false;
-        QTest::newRow("over an old backup, file size limit") << true << 0 << true;
-    }
-
-    // The disk fills up while the backup is saved: the flush fails although
-    // the write was accepted. The old backup at the path keeps every byte, no
-    // empty or partial file is left, and the message says why and where the
-    // working copy is.
-    void fullFileSystemKeepsOldBackup()
-    {
-        QFETCH(bool, existing);
-        QFETCH(int, roomLeft);
-        QFETCH(bool, sizeLimit);
-        QTemporaryDir top;
-        const QString dir = top.path();
-        Tmpfs small(sizeLimit ? QString() : dir, "size=64k");
-        if (!sizeLimit && !small.ok)
-            QSKIP("cannot mount a small tmpfs here (needs root); the file size limit row covers the fault");
-        const QString path = dir + QStringLiteral("/unit.bak");
-        if (existing)
-            writeFile(path, "OLD BACKUP");
-        if (!sizeLimit) { // fill the file system to the last byte
-            QFile filler(dir + QStringLiteral("/filler"));
-            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            const QByteArray block(1024, 'f');
-            while (filler.write(block) == block.size()) {
-            }
-            QVERIFY(filler.resize(filler.size() - roomLeft));
-        }
-        const QStringList before = QDir(dir).entryList(QDir::Files);
-
-        SaveTarget target;
-        target.open(path); // a file can still be created: only its data will not fit
-        const QByteArray backup = testImage(500); // 8 KB: Qt keeps it in its buffer until the flush
-        QString error;
-        {
-            std::optional<FileSizeLimit> limit;
-            if (sizeLimit)
-                limit.emplace(4096);
-            try {
-                target.commit(backup, QStringLiteral("/work/k410.bak"));
-            } catch (const RunTimeError &e) {
-                error = e.description();
-            }
-        }
-        QVERIFY2(error.contains(sizeLimit ? "only part of the data" : "the disk is full"), qPrintable(error));
-        QVERIFY2(error.contains(QDir::toNativeSeparators(QStringLiteral("/work/k410.bak"))), qPrintable(error));
-        QCOMPARE(readFile(path), existing ? QByteArray("OLD BACKUP") : QByteArray("<missing>"));
-        QCOMPARE(QDir(dir).entryList(QDir::Files), before); // no temporary, no empty new name
     }
 };
 
