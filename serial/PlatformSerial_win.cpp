@@ -119,9 +119,14 @@ Refusal classifyRefusal(const QString &)
     return Refusal::InUse;
 }
 
-// A COM port handle is opened for exclusive access (no sharing) whatever the
-// user's rights and whatever name reached the device, so the open itself
-// keeps a second opener off the line: nothing more to lock.
+// One program per line: QSerialPort opens a COM port with no sharing (share
+// mode 0), and serial drivers create their ports as exclusive devices, so
+// Windows refuses a second open of the port with ERROR_ACCESS_DENIED,
+// whatever the user's rights and whichever name (COM2, \\.\COM2) reached
+// it; QSerialPort reports PermissionError, which the control reads as "in
+// use" (8005). Nothing more to lock. Wine 8 does not keep to this for a port
+// mapped to a pseudo-terminal (a second open succeeds there), so it cannot be
+// shown under Wine.
 bool lockDevice(qintptr)
 {
     return true;
