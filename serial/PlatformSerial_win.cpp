@@ -37,10 +37,6 @@ static_assert(kIoctlSerialGetStats == 0x1B008C);
 static_assert(sizeof(ULONG) == 4 && sizeof(SerialPerfStats) == 24);
 static_assert(offsetof(SerialPerfStats, FrameErrorCount) == 8 && offsetof(SerialPerfStats, ParityErrorCount) == 20);
 
-} // namespace
-
-namespace {
-
 // ClearCommError both reports and clears a port's error flags, and two
 // consumers call it: the byte count (every read of InBufferCount and Input)
 // and the line counters (every kLinePollMs). Every call therefore folds its
