@@ -21,23 +21,23 @@ constexpr bool kWindows = false;
 /// why it cannot be made here (the test skips with those words).
 /// Every platform: "folder"; "huge" (one byte over the image cap, sparse
 /// where the disk allows); "readonly" (the file at `path`, made with
-/// "precious" in it when missing, marked read-only); "link:TARGET" (a symbolic link to TARGET).
+/// "precious" in it when missing, marked read-only); "link:TARGET" (a
+/// symbolic link to TARGET).
 /// "path:P" plants nothing: P is a name as it stands (a device's name, a file
 /// of Wine's drive Z:), checked to be there where that depends on the machine.
 /// Unix only: "fifo".
 QString plant(const QString &kind, const QString &path);
 
-/// A small file system (64 KiB) to fill up, for as long as this lives: on
-/// Unix a tmpfs mounted over the empty folder `scratch` (root only); on
-/// Windows the folder named by K410_SMALL_DISK, which scripts/wine-tests.sh
-/// mounts for Wine when run as root, emptied before and after.
+/// A small file system (64 KiB) to fill up, or a read-only one, for as long
+/// as this lives: on Unix a tmpfs mounted over the empty folder `scratch`
+/// (root only); on Windows a fresh folder on the drive K410_SMALL_DISK names,
+/// which scripts/wine-tests.sh mounts for Wine when run as root (none
+/// read-only).
 class SmallDisk
 {
 public:
-    explicit SmallDisk(const QString &scratch);
+    explicit SmallDisk(const QString &scratch, bool readOnly = false);
     ~SmallDisk();
-    SmallDisk(const SmallDisk &) = delete;
-    SmallDisk &operator=(const SmallDisk &) = delete;
     /// A folder on it; empty when there is none here.
     QString path() const { return m_path; }
     /// Why there is none.
@@ -56,8 +56,6 @@ class FileSizeLimit
 public:
     explicit FileSizeLimit(qint64 bytes);
     ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
     QString whyNone() const { return m_why; }
 
 private:

@@ -20,9 +20,9 @@ QString plant(const QString &kind, const QString &path)
     return plantCommon(kind, path);
 }
 
-SmallDisk::SmallDisk(const QString &scratch)
+SmallDisk::SmallDisk(const QString &scratch, bool readOnly)
 {
-    if (::mount("tmpfs", QFile::encodeName(scratch).constData(), "tmpfs", 0, "size=64k") == 0)
+    if (::mount("tmpfs", QFile::encodeName(scratch).constData(), "tmpfs", readOnly ? MS_RDONLY : 0, "size=64k") == 0)
         m_path = scratch;
     else
         m_why = QStringLiteral("cannot mount a small tmpfs here (needs root): ") + qt_error_string(errno);

@@ -32,9 +32,13 @@ QString plant(const QString &kind, const QString &path)
     return plantCommon(kind, path);
 }
 
-SmallDisk::SmallDisk(const QString &)
+SmallDisk::SmallDisk(const QString &, bool readOnly)
 {
     const QString root = qEnvironmentVariable("K410_SMALL_DISK");
+    if (readOnly) {
+        m_why = QStringLiteral("no read-only disk here");
+        return;
+    }
     if (root.isEmpty() || !QFileInfo(root).isDir()) {
         m_why = QStringLiteral("no small disk here: K410_SMALL_DISK names none (scripts/wine-tests.sh mounts one "
                                "for Wine when run as root)");
