@@ -22,11 +22,27 @@ mapfile -t window_suites < <(list_suites -L window)
 [ ${#suites[@]} -gt 0 ] || { echo "No test suites in $build" >&2; exit 1; }
 
 xvfb_pid=
+small_disk="$PWD/$build/wine-small-disk"
+small_drive="$WINEPREFIX/dosdevices/k:"
 cleanup() {
     wineserver -k 2>/dev/null || true
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ ! -L "$small_drive" ] || rm -f "$small_drive"
+    ! mountpoint -q "$small_disk" || umount "$small_disk" || true
 }
 trap cleanup EXIT
+
+# A small disk for the saves that find the disk full: a 64 KiB tmpfs, seen by
+# the Windows programs as drive K: so that its free space is the drive's own
+# (root only; without it the full-disk rows say they skip).
+mkdir -p "$small_disk"
+! mountpoint -q "$small_disk" || umount "$small_disk"
+if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=64k tmpfs "$small_disk"; then
+    ln -sfn "$small_disk" "$small_drive"
+    export K410_SMALL_DISK='K:\'
+else
+    echo "No small disk for the full-disk rows (mounting a tmpfs needs root): they skip"
+fi
 if [ ${#window_suites[@]} -gt 0 ] && [ -z "${DISPLAY:-}" ]; then
     k410_start_xvfb || { echo "Could not start Xvfb" >&2; exit 1; }
 fi

@@ -42,3 +42,13 @@ LineCounters addCommErrorFlags(LineCounters counters, quint32 flags)
     }
     return counters;
 }
+
+LineCounters addDriverErrorCounts(LineCounters flagCounts, const DriverErrorCounts &driver)
+{
+    // Unsigned sums: a count that wraps still differs from the last reading.
+    flagCounts.frame += driver.frame;
+    flagCounts.overrun += driver.overrun;
+    flagCounts.bufOverrun += driver.bufOverrun;
+    flagCounts.parity += driver.parity;
+    return flagCounts;
+}

@@ -47,6 +47,25 @@ constexpr quint32 kTxFull = 0x0100;   ///< transmit buffer full
 /// through here exactly once for no condition to be lost or counted twice.
 LineCounters addCommErrorFlags(LineCounters counters, quint32 flags);
 
+/// Running error counts that a Windows serial driver keeps for its port
+/// (IOCTL_SERIAL_GET_STATS). ClearCommError does not reset them, so they still
+/// move when QSerialPort's own ClearCommError call, made after each completed
+/// read, has cleared the flags before the control's poll could see them.
+struct DriverErrorCounts
+{
+    quint32 frame = 0;      ///< FrameErrorCount
+    quint32 overrun = 0;    ///< SerialOverrunErrorCount
+    quint32 bufOverrun = 0; ///< BufferOverrunErrorCount
+    quint32 parity = 0;     ///< ParityErrorCount
+};
+
+/// `flagCounts` (counted by addCommErrorFlags) plus the driver's counts, for
+/// a driver that keeps them. Both only grow, so the sum moves whenever either
+/// saw a condition (a driver that answers the request but counts nothing still
+/// has its flags counted); the control compares against its reading at open,
+/// so counts from before the open never show.
+LineCounters addDriverErrorCounts(LineCounters flagCounts, const DriverErrorCounts &driver);
+
 /// Where the counters of an open port come from.
 class LineCounterSource
 {

@@ -6,7 +6,9 @@
 #include "PlatformSerial.h"
 
 #include <qt_windows.h>
+#include <winioctl.h>
 
+#include <cstddef>
 #include <mutex>
 #include <unordered_map>
 
@@ -18,6 +20,22 @@ static_assert(CommErrorFlags::kBreak == CE_BREAK);
 static_assert(CommErrorFlags::kTxFull == CE_TXFULL);
 
 namespace {
+
+// The serial driver's statistics request and its answer, as the driver kit's
+// ntddser.h declares them (that header needs the kit's own types to compile).
+constexpr DWORD kIoctlSerialGetStats = CTL_CODE(FILE_DEVICE_SERIAL_PORT, 35, METHOD_BUFFERED, FILE_ANY_ACCESS);
+struct SerialPerfStats
+{
+    ULONG ReceivedCount;
+    ULONG TransmittedCount;
+    ULONG FrameErrorCount;
+    ULONG SerialOverrunErrorCount;
+    ULONG BufferOverrunErrorCount;
+    ULONG ParityErrorCount;
+};
+static_assert(kIoctlSerialGetStats == 0x1B008C);
+static_assert(sizeof(ULONG) == 4 && sizeof(SerialPerfStats) == 24);
+static_assert(offsetof(SerialPerfStats, FrameErrorCount) == 8 && offsetof(SerialPerfStats, ParityErrorCount) == 20);
 
 // ClearCommError both reports and clears a port's error flags, and two
 // consumers call it: the byte count (every read of InBufferCount and Input)
@@ -97,9 +115,14 @@ Refusal classifyRefusal(const QString &)
     return Refusal::InUse;
 }
 
-// A COM port handle is opened for exclusive access (no sharing) whatever the
-// user's rights and whatever name reached the device, so the open itself
-// keeps a second opener off the line: nothing more to lock.
+// One program per line: QSerialPort opens a COM port with no sharing (share
+// mode 0), and serial drivers create their ports as exclusive devices, so
+// Windows refuses a second open of the port with ERROR_ACCESS_DENIED,
+// whatever the user's rights and whichever name (COM2, \\.\COM2) reached
+// it; QSerialPort reports PermissionError, which the control reads as "in
+// use" (8005). Nothing more to lock. Wine 8 does not keep to this for a port
+// mapped to a pseudo-terminal (a second open succeeds there), so it cannot be
+// shown under Wine.
 bool lockDevice(qintptr)
 {
     return true;
@@ -109,9 +132,36 @@ bool lockDevice(qintptr)
 
 namespace {
 
+/// The driver's running error counts, or nothing when it keeps none.
+std::optional<DriverErrorCounts> readDriverCounts(HANDLE handle)
+{
+    // QSerialPort opens the port for overlapped I/O and ties it to a
+    // completion port: the request needs an OVERLAPPED, and its event's low
+    // bit set keeps the completion away from QSerialPort's port.
+    const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event)
+        return std::nullopt;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<quintptr>(event) | 1);
+    SerialPerfStats stats{};
+    DWORD got = 0;
+    const bool ok = ::DeviceIoControl(handle, kIoctlSerialGetStats, nullptr, 0, &stats, sizeof stats, &got,
+                                      &overlapped)
+                    || (::GetLastError() == ERROR_IO_PENDING && ::GetOverlappedResult(handle, &overlapped, &got, TRUE));
+    ::CloseHandle(event);
+    if (!ok || got < sizeof stats)
+        return std::nullopt;
+    return DriverErrorCounts{stats.FrameErrorCount, stats.SerialOverrunErrorCount, stats.BufferOverrunErrorCount,
+                             stats.ParityErrorCount};
+}
+
 // ClearCommError reports flags, not counts: each flag seen adds one, so the
-// control sees a counter move exactly when the condition was reported, by
-// this poll or by a byte count taken since the last one.
+// control sees a counter move when the condition was reported, by this poll
+// or by a byte count taken since the last one. QSerialPort's own call after
+// each completed read clears flags before they are seen here, so the
+// driver's running counts, which no call clears, are added where the driver
+// keeps them. A condition seen both ways moves a counter twice, which shows
+// as one event when both land in one poll.
 class CommErrorSource : public LineCounterSource
 {
 public:
@@ -120,8 +170,27 @@ public:
         const std::optional<CommStatus> status = readCommStatus(handle);
         if (!status)
             return std::nullopt;
-        return status->counters;
+        // Whether the driver keeps counts is settled by the first reading of
+        // a handle, the control's baseline at open: counts that appeared or
+        // vanished later would move the counters with no condition seen. A
+        // reading that fails later keeps the last counts.
+        const std::optional<DriverErrorCounts> driver = readDriverCounts(reinterpret_cast<HANDLE>(handle));
+        if (handle != m_handle) {
+            m_handle = handle;
+            m_driverCounts = driver.has_value();
+            m_driver = {};
+        }
+        if (!m_driverCounts)
+            return status->counters;
+        if (driver)
+            m_driver = *driver;
+        return addDriverErrorCounts(status->counters, m_driver);
     }
+
+private:
+    qintptr m_handle = 0;
+    bool m_driverCounts = false;
+    DriverErrorCounts m_driver;
 };
 
 } // namespace

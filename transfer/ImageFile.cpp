@@ -63,6 +63,11 @@ Image loadImage(const QString &path)
         throw RunTimeError(kErrFileAccess,
                            QStringLiteral("Cannot use %1 as an image file: it is %2, not a file on a disk")
                                .arg(quoted(path), got.what));
+    case Problem::Link:
+        throw RunTimeError(kErrFileAccess,
+                           QStringLiteral("Cannot use %1 as an image file: it is a link, which is not followed; "
+                                          "choose the file it leads to")
+                               .arg(quoted(path)));
     case Problem::TooLarge:
         throw RunTimeError(kErrFileAccess,
                            QStringLiteral("Cannot use %1 as an image file: it is larger than %2 MiB, and a K410 "
@@ -220,10 +225,12 @@ void SaveTarget::open(const QString &path)
     };
     // What is at the path now, links followed: the backup replaces a file, never
     // a folder, a pipe or a device (and never a device's node by way of a link).
+    if (const QString what = PlatformFile::notAPlainFile(path); !what.isEmpty())
+        throw refuse(QStringLiteral("it is %1, not a file on a disk").arg(what));
     const QFileInfo existing(path);
-    if (existing.exists() && !existing.isFile())
-        throw refuse(existing.isDir() ? QStringLiteral("it is a folder")
-                                      : QStringLiteral("it is not a file on a disk (a pipe or a device)"));
+    // Qt would refuse it with words of its own; a read-only file is kept as it is.
+    if (existing.isFile() && !existing.isWritable())
+        throw refuse(QStringLiteral("the file is read-only"));
     const QFileInfo folder(existing.absolutePath());
     if (!folder.isDir())
         throw refuse(QStringLiteral("the folder %1 does not exist").arg(quoted(folder.filePath())));

@@ -41,8 +41,17 @@ struct Outcome
 /// Reads the whole file at `path` into `bytes`. Only a regular file is read
 /// (checked on the opened handle); a pipe is opened without blocking and
 /// refused. Anything longer than `maxBytes`, or growing past it while being
-/// read, is refused.
+/// read, is refused. Unix follows a link to a regular file (it looks at the
+/// target before opening it); Windows cannot look before opening, so it
+/// refuses a link or junction (Link) instead of following it, and refuses a
+/// device name (NUL, COM1, "C:\x\com1.bio", \\.\ paths) without opening it.
 Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes);
+
+/// What is at `path` when it is there but is not a plain file that a saved
+/// backup may replace ("a folder", "a device", "a pipe"...); empty when it is
+/// a regular file or nothing is there. Links are followed where the platform
+/// follows them on saving.
+QString notAPlainFile(const QString &path);
 
 /// Creates a fresh, empty regular file `name` in this user's private
 /// directory `dir` and opens `file` on it for writing.

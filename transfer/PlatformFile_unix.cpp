@@ -116,6 +116,14 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
     return {};
 }
 
+QString notAPlainFile(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {}; // nothing there, or out of reach: the save itself says why
+    return S_ISREG(st.st_mode) ? QString() : kindOf(st.st_mode);
+}
+
 Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
 {
     const QByteArray nativeDir = QFile::encodeName(dir);

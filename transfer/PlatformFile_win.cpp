@@ -1,10 +1,13 @@
 // Windows side of PlatformFile.
 //
-// Not compiled on the Linux build; written to the same rules as the Unix side:
-// the opened handle decides (GetFileType / GetFileInformationByHandle), the
-// working file is created fresh without following a reparse point, and it
-// lives under %LOCALAPPDATA%, whose default access list already admits only
-// the user (and the system), which stands for the Unix side's 0700 check.
+// Same rules as the Unix side, in Windows' terms: a name Windows takes for a
+// device (NUL, COM1, "C:\x\com1.bio", \\.\ paths) is refused before anything
+// is opened, since opening a port grabs it and moves its lines; the opened
+// handle decides the rest (GetFileType, the handle's attributes); links and
+// junctions are opened as themselves (FILE_FLAG_OPEN_REPARSE_POINT) and never
+// followed. The working file lives under %LOCALAPPDATA%, whose access list
+// admits only the user (and the system): that stands for the Unix side's 0700
+// check, which has no Windows counterpart here.
 #include <QtGlobal>
 #ifdef Q_OS_WIN
 
@@ -32,16 +35,18 @@ class Handle
 {
 public:
     explicit Handle(HANDLE h) : m_h(h) {}
-    ~Handle()
-    {
-        if (valid())
-            ::CloseHandle(m_h);
-    }
+    ~Handle() { reset(INVALID_HANDLE_VALUE); }
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
     bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
     HANDLE get() const { return m_h; }
     HANDLE release() { return std::exchange(m_h, INVALID_HANDLE_VALUE); }
+    void reset(HANDLE h)
+    {
+        if (valid())
+            ::CloseHandle(m_h);
+        m_h = h;
+    }
 
 private:
     HANDLE m_h;
@@ -59,6 +64,47 @@ std::wstring wide(const QString &path)
     return QDir::toNativeSeparators(path).toStdWString();
 }
 
+/// True for a name that Windows reserves for a device in every folder and
+/// with any extension: CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (and their
+/// superscript-digit forms), CONIN$, CONOUT$.
+bool reservedDeviceName(const QString &fileName)
+{
+    QString stem = fileName.section(QLatin1Char('.'), 0, 0).section(QLatin1Char(':'), 0, 0);
+    while (stem.endsWith(QLatin1Char(' ')))
+        stem.chop(1);
+    stem = stem.toUpper();
+    static const QStringList plain = {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                      QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (plain.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))
+           && (stem[3].isDigit() || stem[3] == QChar(0x00B9) || stem[3] == QChar(0x00B2) || stem[3] == QChar(0x00B3));
+}
+
+/// True when `path` names a device rather than a file: a path starting with
+/// \\.\ (or with \\?\ but naming no drive or share), anything Windows' own
+/// path rules turn into such a path, or a reserved device name.
+bool namesDevice(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    if (native.startsWith(QLatin1String("\\\\.\\")))
+        return true;
+    if (native.startsWith(QLatin1String("\\\\?\\"))) {
+        const QString rest = native.mid(4);
+        const bool drive = rest.size() >= 3 && rest[0].isLetter() && rest[1] == QLatin1Char(':')
+                           && rest[2] == QLatin1Char('\\');
+        return !drive && !rest.startsWith(QLatin1String("UNC\\"), Qt::CaseInsensitive);
+    }
+    const std::wstring w = native.toStdWString();
+    if (const DWORD size = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr); size > 0) {
+        std::wstring full(size, L'\0');
+        full.resize(::GetFullPathNameW(w.c_str(), size, full.data(), nullptr));
+        if (full.rfind(L"\\\\.\\", 0) == 0)
+            return true;
+    }
+    return reservedDeviceName(native.section(QLatin1Char('\\'), -1));
+}
+
 /// Not a file on a disk: a pipe, a console, a device.
 QString kindOfHandle(HANDLE h)
 {
@@ -74,26 +120,89 @@ QString kindOfHandle(HANDLE h)
     }
 }
 
+/// Whether the open handle is a plain file: not a device or pipe, not a
+/// folder, not a link or junction. `info` receives what the handle is;
+/// `storedElsewhere` is set for a reparse point that is not a link (a cloud
+/// folder's placeholder, a deduplicated file), whose data a file-system
+/// filter supplies.
+Outcome inspect(HANDLE h, BY_HANDLE_FILE_INFORMATION &info, bool &storedElsewhere)
+{
+    storedElsewhere = false;
+    if (const QString kind = kindOfHandle(h); !kind.isEmpty())
+        return {Problem::NotRegular, 0, kind};
+    if (!::GetFileInformationByHandle(h, &info))
+        return failure(::GetLastError());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag))
+            return failure(::GetLastError());
+        if (IsReparseTagNameSurrogate(tag.ReparseTag))
+            return {Problem::Link, 0, {}};
+        storedElsewhere = true;
+    }
+    return {};
+}
+
+bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
+           && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+HANDLE openForReading(const std::wstring &path, DWORD flags)
+{
+    // No one may write the file while it is read: the bytes are one version of it.
+    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr);
+}
+
 } // namespace
 
 Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
 {
     bytes.clear();
-    Handle h(::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (namesDevice(path))
+        return {Problem::NotRegular, 0, QStringLiteral("a device")};
+    const std::wstring native = wide(path);
+    // A folder cannot be opened as a file; say what it is rather than "access
+    // denied". Where the attributes cannot be read (Wine answers so for a Unix
+    // device), the opened handle decides.
+    const DWORD attributes = ::GetFileAttributesW(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (const Outcome missing = failure(::GetLastError()); missing.problem == Problem::NotFound)
+            return missing;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+    }
+
+    Handle h(openForReading(native, FILE_FLAG_OPEN_REPARSE_POINT));
     if (!h.valid())
         return failure(::GetLastError());
-    if (const QString kind = kindOfHandle(h.get()); !kind.isEmpty())
-        return {Problem::NotRegular, 0, kind};
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(h.get(), &info))
-        return failure(::GetLastError());
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+    bool storedElsewhere = false;
+    if (const Outcome checked = inspect(h.get(), info, storedElsewhere); !checked.ok())
+        return checked;
+    if (storedElsewhere) {
+        // Read through the filter that keeps the data, and only if the name
+        // still leads to the file just checked.
+        Handle through(openForReading(native, 0));
+        if (!through.valid())
+            return failure(::GetLastError());
+        BY_HANDLE_FILE_INFORMATION again{};
+        if (const Outcome checked = inspect(through.get(), again, storedElsewhere); !checked.ok())
+            return checked;
+        if (!sameFile(info, again))
+            return {Problem::Link, 0, {}};
+        h.reset(through.release());
+    }
     const qint64 size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     if (size > maxBytes)
         return {Problem::TooLarge, 0, {}};
 
+    // Read to the end, whatever the size said; one byte past the limit is
+    // enough to refuse it.
     QByteArray data;
     data.reserve(qsizetype(size));
     char chunk[64 * 1024];
@@ -111,31 +220,59 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
     return {};
 }
 
+QString notAPlainFile(const QString &path)
+{
+    if (namesDevice(path))
+        return QStringLiteral("a device");
+    const DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return QStringLiteral("a folder");
+    return {};
+}
+
 Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
 {
     if (!QDir().mkpath(dir))
         return failure(ERROR_PATH_NOT_FOUND);
-    const DWORD attributes = ::GetFileAttributesW(wide(dir).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    // The folder is held open as itself (a link or junction in its place is
+    // refused, not followed) and without delete sharing, so it cannot be
+    // renamed or replaced while the file is made in it.
+    Handle folder(::CreateFileW(wide(dir).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.valid())
         return failure(::GetLastError());
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(folder.get(), &info))
+        return failure(::GetLastError());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return {Problem::Link, 0, {}};
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return {Problem::NotRegular, 0, QStringLiteral("not a folder")};
 
+    // Whatever is at the name goes first: a link or junction is removed
+    // itself (never its target), a read-only file loses the attribute that
+    // would keep it, a real folder is refused.
     const std::wstring path = wide(dir + QLatin1Char('/') + name);
-    // DeleteFileW removes a link itself, never its target.
-    if (!::DeleteFileW(path.c_str())) {
-        const DWORD err = ::GetLastError();
-        if (err != ERROR_FILE_NOT_FOUND)
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+        const bool folderAtName = attributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (folderAtName && !link)
+            return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        if ((attributes & FILE_ATTRIBUTE_READONLY) && !link)
+            ::SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        const BOOL removed = folderAtName ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+        if (const DWORD err = removed ? 0 : ::GetLastError(); err != 0 && err != ERROR_FILE_NOT_FOUND)
             return failure(err);
     }
+    // CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT: only a file made here and now is accepted.
     Handle h(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h.valid())
         return failure(::GetLastError());
-    if (const QString kind = kindOfHandle(h.get()); !kind.isEmpty())
-        return {Problem::NotRegular, 0, kind};
+    bool storedElsewhere = false;
+    if (const Outcome checked = inspect(h.get(), info, storedElsewhere); !checked.ok())
+        return checked;
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_WRONLY | _O_BINARY);
     if (fd < 0)
         return failure(ERROR_INVALID_HANDLE);

@@ -13,6 +13,7 @@
 #include <vector>
 
 Q_DECLARE_METATYPE(LineCounters)
+Q_DECLARE_METATYPE(DriverErrorCounts)
 
 namespace {
 
@@ -264,36 +265,52 @@ void TestSerialPure::commErrorFlags_data()
 {
     using namespace CommErrorFlags;
     QTest::addColumn<QList<quint32>>("words"); // error word of each ClearCommError call, in order
+    QTest::addColumn<DriverErrorCounts>("driver"); // the driver's running counts (IOCTL_SERIAL_GET_STATS) after them
     QTest::addColumn<LineCounters>("counts");
     QTest::addColumn<QList<qint16>>("codes");
-    QTest::newRow("no flags") << QList<quint32>{0} << LineCounters{} << QList<qint16>{};
-    QTest::newRow("break") << QList<quint32>{kBreak} << LineCounters{.brk = 1} << QList<qint16>{1001};
-    QTest::newRow("frame") << QList<quint32>{kFrame} << LineCounters{.frame = 1} << QList<qint16>{1004};
-    QTest::newRow("overrun") << QList<quint32>{kOverrun} << LineCounters{.overrun = 1} << QList<qint16>{1006};
-    QTest::newRow("rx overflow") << QList<quint32>{kRxOver} << LineCounters{.bufOverrun = 1} << QList<qint16>{1008};
-    QTest::newRow("parity") << QList<quint32>{kRxParity} << LineCounters{.parity = 1} << QList<qint16>{1009};
-    QTest::newRow("tx full") << QList<quint32>{kTxFull} << LineCounters{.txFull = 1} << QList<qint16>{1010};
+    QTest::newRow("no flags") << QList<quint32>{0} << DriverErrorCounts{} << LineCounters{} << QList<qint16>{};
+    QTest::newRow("break") << QList<quint32>{kBreak} << DriverErrorCounts{} << LineCounters{.brk = 1} << QList<qint16>{1001};
+    QTest::newRow("frame") << QList<quint32>{kFrame} << DriverErrorCounts{} << LineCounters{.frame = 1} << QList<qint16>{1004};
+    QTest::newRow("overrun") << QList<quint32>{kOverrun} << DriverErrorCounts{} << LineCounters{.overrun = 1} << QList<qint16>{1006};
+    QTest::newRow("rx overflow") << QList<quint32>{kRxOver} << DriverErrorCounts{} << LineCounters{.bufOverrun = 1} << QList<qint16>{1008};
+    QTest::newRow("parity") << QList<quint32>{kRxParity} << DriverErrorCounts{} << LineCounters{.parity = 1} << QList<qint16>{1009};
+    QTest::newRow("tx full") << QList<quint32>{kTxFull} << DriverErrorCounts{} << LineCounters{.txFull = 1} << QList<qint16>{1010};
     // CE_PTO, CE_IOE, CE_DNS, CE_OOP, CE_MODE and unassigned bits have no counter.
-    QTest::newRow("other bits") << QList<quint32>{0x9EE0} << LineCounters{} << QList<qint16>{};
+    QTest::newRow("other bits") << QList<quint32>{0x9EE0} << DriverErrorCounts{} << LineCounters{} << QList<qint16>{};
     QTest::newRow("frame and parity in one word")
-        << QList<quint32>{kFrame | kRxParity} << LineCounters{.frame = 1, .parity = 1} << QList<qint16>{1004, 1009};
+        << QList<quint32>{kFrame | kRxParity} << DriverErrorCounts{} << LineCounters{.frame = 1, .parity = 1} << QList<qint16>{1004, 1009};
     QTest::newRow("every bit")
-        << QList<quint32>{0xFFFFFFFFu}
+        << QList<quint32>{0xFFFFFFFFu} << DriverErrorCounts{}
         << LineCounters{.brk = 1, .frame = 1, .overrun = 1, .bufOverrun = 1, .parity = 1, .txFull = 1}
         << QList<qint16>{1001, 1004, 1006, 1008, 1009, 1010};
     // The byte count's calls and the line poll's, interleaved: each word counts once.
-    QTest::newRow("repeated calls add up") << QList<quint32>{kFrame, 0, kFrame, kFrame | kBreak, 0}
+    QTest::newRow("repeated calls add up") << QList<quint32>{kFrame, 0, kFrame, kFrame | kBreak, 0} << DriverErrorCounts{}
                                            << LineCounters{.brk = 1, .frame = 3} << QList<qint16>{1001, 1004};
+    // Qt's own ClearCommError after a read cleared the flags; the driver counted.
+    QTest::newRow("driver: frame") << QList<quint32>{0} << DriverErrorCounts{.frame = 2} << LineCounters{.frame = 2}
+                                   << QList<qint16>{1004};
+    QTest::newRow("driver: serial overrun") << QList<quint32>{0} << DriverErrorCounts{.overrun = 1}
+                                            << LineCounters{.overrun = 1} << QList<qint16>{1006};
+    QTest::newRow("driver: buffer overrun") << QList<quint32>{0} << DriverErrorCounts{.bufOverrun = 5}
+                                            << LineCounters{.bufOverrun = 5} << QList<qint16>{1008};
+    QTest::newRow("driver: parity") << QList<quint32>{0} << DriverErrorCounts{.parity = 1}
+                                    << LineCounters{.parity = 1} << QList<qint16>{1009};
+    // Flags that our own calls caught and the driver's counts add up.
+    QTest::newRow("flags and driver add up")
+        << QList<quint32>{kFrame, kBreak | kRxParity} << DriverErrorCounts{.frame = 1, .overrun = 3}
+        << LineCounters{.brk = 1, .frame = 2, .overrun = 3, .parity = 1} << QList<qint16>{1001, 1004, 1006, 1009};
 }
 
 void TestSerialPure::commErrorFlags()
 {
     QFETCH(QList<quint32>, words);
+    QFETCH(DriverErrorCounts, driver);
     QFETCH(LineCounters, counts);
     QFETCH(QList<qint16>, codes);
     LineCounters now;
     for (quint32 word : words)
         now = addCommErrorFlags(now, word);
+    now = addDriverErrorCounts(now, driver);
     QVERIFY(now == counts); // the modem-line counters included: they never move
     QCOMPARE(lineEventsBetween(LineCounters{}, now), codes);
 }

@@ -1,6 +1,10 @@
-// Records, image files and the progress arithmetic, without a port or a window.
+// Records, image files and the progress arithmetic, without a port or a
+// window; every platform. The file tables make their faulty inputs for real
+// (FaultyFiles_*.cpp), with rows for what each platform can be handed.
+// test_cores_posix.cpp holds the faults only POSIX calls can make.
 
 #include "Fakes.h"
+#include "FaultyFiles.h"
 #include "ImageFile.h"
 #include "Progress.h"
 #include "Protocol.h"
@@ -12,89 +16,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <fcntl.h>
 #include <optional>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace ImageFile;
 
 namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
+/// Everything in `dir`, hidden and special entries too.
+QStringList entries(const QString &dir)
 {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden);
 }
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-unsigned modeOf(const QString &path)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0;
-}
-
-struct stat lstatOf(const QString &path)
-{
-    struct stat st {};
-    ::lstat(QFile::encodeName(path).constData(), &st);
-    return st;
-}
-
-/// Makes a faulty input at `path`: "fifo", "folder", "huge" (sparse, one byte
-/// over the image cap) or "link:TARGET".
-bool plant(const QString &kind, const QString &path)
-{
-    const QByteArray native = QFile::encodeName(path);
-    if (kind == "fifo")
-        return ::mkfifo(native.constData(), 0666) == 0;
-    if (kind == "folder")
-        return QDir().mkpath(path);
-    if (kind == "huge")
-        return testutil::writeAll(path, "x") && ::truncate(native.constData(), kMaxImageBytes + 1) == 0;
-    return kind.startsWith("link:") && QFile::link(kind.mid(5), path);
-}
-
-/// A small tmpfs over `dir` for the length of a test (root only; none for an empty `dir`).
-struct Tmpfs
-{
-    Tmpfs(const QString &dir, const char *options, unsigned long flags = 0)
-        : path(QFile::encodeName(dir)),
-          ok(!dir.isEmpty() && ::mount("tmpfs", path.constData(), "tmpfs", flags, options) == 0)
-    {
-    }
-    ~Tmpfs()
-    {
-        if (ok)
-            ::umount2(path.constData(), MNT_DETACH);
-    }
-    QByteArray path;
-    bool ok;
-};
-
-/// RLIMIT_FSIZE lowered for the length of a scope; SIGXFSZ ignored so that
-/// the write fails (EFBIG) instead of killing the test.
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &small);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-    rlimit old{};
-};
 } // namespace
 
 class TestCores : public QObject
@@ -160,7 +91,7 @@ private slots:
         QFETCH(QByteArray, image);
         QFETCH(QString, verdict);
         const QString path = m_dir.filePath(QStringLiteral("image.bio"));
-        writeFile(path, image);
+        QVERIFY(testutil::writeAll(path, image));
         QString got;
         try {
             got = validateImage(loadImage(path)) == Verdict::Accepted ? "accepted" : "damaged";
@@ -195,13 +126,26 @@ private slots:
 
     void imageInputsMadeForReal_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("kind"); // what is planted at x.bio, or "path:NAME" for a name as it stands
         QTest::addColumn<QString>("refusal"); // empty: accepted
-        QTest::newRow("link to /dev/zero (endless valid records)") << "link:/dev/zero" << "it is a device";
-        QTest::newRow("FIFO nobody writes to") << "fifo" << "it is a pipe";
         QTest::newRow("folder named like an image") << "folder" << "it is a folder";
-        QTest::newRow("sparse file one byte over the cap") << "huge" << "larger than 16 MiB";
-        QTest::newRow("link to a good image") << "link:good.bio" << "";
+        QTest::newRow("file one byte over the cap") << "huge" << "larger than 16 MiB";
+        QTest::newRow("read-only image") << "readonly" << "";
+        if (faulty::kWindows) {
+            // Names Windows maps to devices are refused without being opened.
+            QTest::newRow("NUL") << "path:NUL" << "it is a device";
+            QTest::newRow("CON") << "path:CON" << "it is a device";
+            QTest::newRow("COM1 with an extension, in a folder") << "path:C:\\images\\com1.bio" << "it is a device";
+            QTest::newRow("\\\\.\\ path") << "path:\\\\.\\NUL" << "it is a device";
+            // No device name: only the opened handle's type shows what it is.
+            QTest::newRow("Wine's Z:\\dev\\zero (endless valid records)") << "path:Z:\\dev\\zero" << "it is a device";
+            QTest::newRow("symbolic link to a good image") << "link:good.bio" << "it is a link";
+        } else {
+            QTest::newRow("link to /dev/zero (endless valid records)") << "link:/dev/zero" << "it is a device";
+            QTest::newRow("FIFO nobody writes to") << "fifo" << "it is a pipe";
+            QTest::newRow("/dev/null named directly") << "path:/dev/null" << "it is a device";
+            QTest::newRow("link to a good image") << "link:good.bio" << "";
+        }
     }
 
     // What a file dialog hands over is refused at once, without blocking,
@@ -211,19 +155,26 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, refusal);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("x.bio"));
-        writeFile(dir.filePath(QStringLiteral("good.bio")), testImage(4));
-        QVERIFY(plant(kind, path));
-        const struct stat before = lstatOf(path);
+        QVERIFY(testutil::writeAll(dir.filePath(QStringLiteral("good.bio")), testImage(4)));
+        QString path = dir.filePath(QStringLiteral("x.bio"));
+        if (kind.startsWith("path:")) {
+            path = kind.mid(5);
+        } else if (kind == "readonly") {
+            QVERIFY(testutil::writeAll(path, testImage(4)));
+        }
+        if (const QString cannot = faulty::plant(kind, path); !cannot.isEmpty())
+            QSKIP(qPrintable(cannot));
+        const QString before = faulty::describe(path);
         QString error;
         try {
             QCOMPARE(validateImage(loadImage(path)), Verdict::Accepted);
         } catch (const RunTimeError &e) {
             error = e.description();
         }
-        QVERIFY2(refusal.isEmpty() ? error.isEmpty() : error.contains(refusal) && error.contains(path), qPrintable(error));
-        QCOMPARE(lstatOf(path).st_mode, before.st_mode);
-        QCOMPARE(lstatOf(path).st_size, before.st_size);
+        QVERIFY2(refusal.isEmpty() ? error.isEmpty()
+                                   : error.contains(refusal) && error.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(error));
+        QCOMPARE(faulty::describe(path), before);
     }
 
     void progress_data()
@@ -262,8 +213,7 @@ private slots:
 
     void backupWriterByteExact()
     {
-        const QString dir = m_dir.filePath(QStringLiteral("fresh/k410"));
-        BackupWriter::setWorkingDirectory(dir);
+        BackupWriter::setWorkingDirectory(m_dir.filePath(QStringLiteral("fresh/k410")));
         BackupWriter w;
         w.create();
         const QByteArray image = testImage(3);
@@ -273,29 +223,28 @@ private slots:
         w.append(image.right(4));
         w.finish();
         QCOMPARE(w.bytes(), image);
-        QCOMPARE(readFile(BackupWriter::workingFilePath()), image);
-        QCOMPARE(modeOf(dir), 0700u); // private to the user
+        QCOMPARE(testutil::readAll(BackupWriter::workingFilePath()), image);
         // A second backup empties the working file and the memory first.
         w.create();
         w.append("abc");
         w.finish();
-        QCOMPARE(readFile(BackupWriter::workingFilePath()), QByteArray("abc"));
+        QCOMPARE(testutil::readAll(BackupWriter::workingFilePath()), QByteArray("abc"));
         QCOMPARE(w.bytes(), QByteArray("abc"));
     }
 
-    void workingDirectoryMadeForReal_data()
+    void workingFileMadeForReal_data()
     {
         QTest::addColumn<QString>("kind"); // what is planted at the working file's name
         QTest::addColumn<bool>("created");
-        QTest::newRow("0777 directory of ours, FIFO planted") << "fifo" << true;
-        QTest::newRow("link planted") << "link:victim" << true;
         QTest::newRow("folder at the name") << "folder" << false;
-        QTest::newRow("directory of another user") << "foreign" << false;
+        QTest::newRow("read-only file at the name") << "readonly" << true;
+        QTest::newRow("link to another file planted") << "link:victim" << true;
     }
 
-    // The working directory must be ours and private; what was planted at the
-    // working file's name is never opened, followed or fed the firmware.
-    void workingDirectoryMadeForReal()
+    // Whatever is at the working file's name is never opened or followed: a
+    // link or a read-only file gives way to a fresh regular file, a folder is
+    // refused; the file a link led to keeps its bytes.
+    void workingFileMadeForReal()
     {
         QFETCH(QString, kind);
         QFETCH(bool, created);
@@ -304,13 +253,9 @@ private slots:
         QVERIFY(QDir().mkpath(dir));
         BackupWriter::setWorkingDirectory(dir);
         const QString name = BackupWriter::workingFilePath();
-        writeFile(dir + QStringLiteral("/victim"), "precious");
-        QVERIFY(plant(kind == "foreign" ? QStringLiteral("link:victim") : kind, name));
-        QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
-        if (kind == "foreign" && ::chown(QFile::encodeName(dir).constData(), 65534, 65534) != 0)
-            QSKIP("only root can give a directory away to another user");
-        const int listener = kind == "fifo" ? ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK) : -1;
-        QVERIFY(kind != "fifo" || listener >= 0); // someone waiting for the firmware
+        QVERIFY(testutil::writeAll(dir + QStringLiteral("/victim"), "precious"));
+        if (const QString cannot = faulty::plant(kind, name); !cannot.isEmpty())
+            QSKIP(qPrintable(cannot));
 
         BackupWriter w;
         QString error;
@@ -322,31 +267,32 @@ private slots:
             error = e.description();
         }
         QVERIFY2(error.isEmpty() == created, qPrintable(error));
-        if (created) { // on disk: a private directory holding a regular file with the backup
-            QCOMPARE(modeOf(dir), 0700u);
-            QVERIFY(S_ISREG(lstatOf(name).st_mode));
-            QCOMPARE(readFile(name), testImage(2));
+        if (created) { // on disk: a fresh regular file with the backup, writable again
+            QCOMPARE(faulty::describe(name), QStringLiteral("file %1 rw").arg(testImage(2).size()));
+            QCOMPARE(testutil::readAll(name), testImage(2));
         } else {
-            QVERIFY(error.contains(name));
-            QVERIFY(kind != "foreign" || S_ISLNK(lstatOf(name).st_mode)); // theirs, left alone
+            QVERIFY2(error.contains(QDir::toNativeSeparators(name)) && error.contains("a folder is in the way"),
+                     qPrintable(error));
+            QVERIFY(QFileInfo(name).isDir()); // left alone
         }
-        if (listener >= 0) {
-            char got[64];
-            QCOMPARE(::read(listener, got, sizeof got), ssize_t(0)); // not a byte reached the pipe
-            ::close(listener);
-        }
-        QCOMPARE(readFile(dir + QStringLiteral("/victim")), QByteArray("precious"));
+        QCOMPARE(testutil::readAll(dir + QStringLiteral("/victim")), QByteArray("precious"));
     }
 
     void savePathRefusedBeforeBackup_data()
     {
-        QTest::addColumn<QString>("kind"); // what is at the chosen path
+        QTest::addColumn<QString>("kind"); // what is at the chosen path unit.bak, or "path:NAME"
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing folder") << "missing" << "does not exist";
         QTest::newRow("folder") << "folder" << "it is a folder";
-        QTest::newRow("link to /dev/null") << "link:/dev/null" << "not a file on a disk";
-        QTest::newRow("FIFO") << "fifo" << "not a file on a disk";
-        QTest::newRow("read-only file system") << "readonly" << "read-only";
+        QTest::newRow("read-only file") << "readonly" << "the file is read-only";
+        if (faulty::kWindows) {
+            QTest::newRow("NUL") << "path:NUL" << "it is a device";
+            QTest::newRow("COM1 with an extension, in a folder") << "path:C:\\k410\\COM1.bak" << "it is a device";
+        } else {
+            QTest::newRow("link to /dev/null") << "link:/dev/null" << "it is a device";
+            QTest::newRow("FIFO") << "fifo" << "it is a pipe";
+            QTest::newRow("read-only file system") << "readonly-disk" << "the disk is read-only";
+        }
     }
 
     // A path that cannot take the backup is refused when the save target is
@@ -356,12 +302,24 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        QString path = dir.filePath(kind == "missing" ? QStringLiteral("no/such/unit.bak") : QStringLiteral("unit.bak"));
-        Tmpfs readOnly(kind == "readonly" ? dir.path() : QString(), "size=64k", MS_RDONLY);
-        if (kind == "readonly" && !readOnly.ok)
-            QSKIP("cannot mount a read-only file system here (needs root)");
-        QVERIFY(kind == "missing" || kind == "readonly" || plant(kind, path));
-        const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        std::optional<faulty::SmallDisk> readOnly;
+        if (kind == "readonly-disk") {
+            readOnly.emplace(dir.path(), true);
+            if (readOnly->path().isEmpty())
+                QSKIP(qPrintable(readOnly->whyNone()));
+        }
+        QString path = dir.filePath(QStringLiteral("unit.bak"));
+        if (kind == "missing")
+            path = dir.filePath(QStringLiteral("no/such/unit.bak"));
+        else if (kind.startsWith("path:"))
+            path = kind.mid(5);
+        if (const QString cannot = kind == "missing" || readOnly ? QString() : faulty::plant(kind, path);
+            !cannot.isEmpty())
+            QSKIP(qPrintable(cannot));
+        if (kind == "readonly" && QFileInfo(path).isWritable())
+            QSKIP("this user may write a read-only file (root): nothing to refuse");
+        const QStringList before = entries(dir.path());
+        const QString was = faulty::describe(path);
         SaveTarget target;
         QString error;
         try {
@@ -369,19 +327,23 @@ private slots:
         } catch (const RunTimeError &e) {
             error = e.description();
         }
-        QVERIFY2(error.contains(reason) && error.contains(path), qPrintable(error));
+        QVERIFY2(error.contains(reason) && error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
         QVERIFY(!target.isOpen());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), before);
+        QCOMPARE(entries(dir.path()), before);
+        QCOMPARE(faulty::describe(path), was);
+        if (kind == "readonly")
+            QCOMPARE(testutil::readAll(path), QByteArray("precious"));
     }
 
     void fullFileSystemKeepsOldBackup_data()
     {
         QTest::addColumn<bool>("existing");
-        QTest::addColumn<int>("roomLeft");   // bytes left free on the tmpfs
-        QTest::addColumn<bool>("sizeLimit"); // RLIMIT_FSIZE instead of a full tmpfs
-        QTest::newRow("over an old backup, tmpfs full") << true << 0 << false;
+        QTest::addColumn<int>("roomLeft");   // bytes left free on the small disk
+        QTest::addColumn<bool>("sizeLimit"); // a file size limit instead of a full disk
+        QTest::newRow("over an old backup, disk full") << true << 0 << false;
         QTest::newRow("new name, 4 KB left: write cut short") << false << 4096 << false;
-        QTest::newRow("over an old backup, file size limit") << true << 0 << true;
+        if (!faulty::kWindows)
+            QTest::newRow("over an old backup, file size limit") << true << 0 << true;
     }
 
     // The disk fills up while the backup is saved: the flush fails although
@@ -394,20 +356,23 @@ private slots:
         QFETCH(int, roomLeft);
         QFETCH(bool, sizeLimit);
         QTemporaryDir top;
-        const QString dir = top.path();
-        Tmpfs small(sizeLimit ? QString() : dir, "size=64k");
-        if (!sizeLimit && !small.ok)
-            QSKIP("cannot mount a small tmpfs here (needs root); the file size limit row covers the fault");
+        std::optional<faulty::SmallDisk> small;
+        if (!sizeLimit) {
+            small.emplace(top.path());
+            if (small->path().isEmpty())
+                QSKIP(qPrintable(small->whyNone()));
+        }
+        const QString dir = sizeLimit ? top.path() : small->path();
         const QString path = dir + QStringLiteral("/unit.bak");
         if (existing)
-            writeFile(path, "OLD BACKUP");
+            QVERIFY(testutil::writeAll(path, "OLD BACKUP"));
         if (!sizeLimit) { // fill the file system to the last byte
             QFile filler(dir + QStringLiteral("/filler"));
             QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
             const QByteArray block(1024, 'f');
             while (filler.write(block) == block.size()) {
             }
-            QVERIFY(filler.resize(filler.size() - roomLeft));
+            QVERIFY(roomLeft == 0 || filler.resize(filler.size() - roomLeft));
         }
         const QStringList before = QDir(dir).entryList(QDir::Files);
 
@@ -416,9 +381,11 @@ private slots:
         const QByteArray backup = testImage(500); // 8 KB: Qt keeps it in its buffer until the flush
         QString error;
         {
-            std::optional<FileSizeLimit> limit;
+            std::optional<faulty::FileSizeLimit> limit;
             if (sizeLimit)
                 limit.emplace(4096);
+            if (limit && !limit->whyNone().isEmpty())
+                QSKIP(qPrintable(limit->whyNone()));
             try {
                 target.commit(backup, QStringLiteral("/work/k410.bak"));
             } catch (const RunTimeError &e) {
@@ -427,7 +394,8 @@ private slots:
         }
         QVERIFY2(error.contains(sizeLimit ? "only part of the data" : "the disk is full"), qPrintable(error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(QStringLiteral("/work/k410.bak"))), qPrintable(error));
-        QCOMPARE(readFile(path), existing ? QByteArray("OLD BACKUP") : QByteArray("<missing>"));
+        QCOMPARE(QFile::exists(path), existing);
+        QCOMPARE(testutil::readAll(path), existing ? QByteArray("OLD BACKUP") : QByteArray());
         QCOMPARE(QDir(dir).entryList(QDir::Files), before); // no temporary, no empty new name
     }
 };
