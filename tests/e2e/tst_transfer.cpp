@@ -627,7 +627,7 @@ private slots:
             QCOMPARE(w.txtError->text(), text);
             QCOMPARE(records, 3);
         }
-        QVERIFY(port->log.last().startsWith("close 1"));
+        QVERIFY(port->log.last().startsWith("Close 1"));
         // After the run the bar is hidden: a later error is not shown.
         const QString shown = w.txtError->text();
         port->raiseComm(1008);

@@ -5,7 +5,7 @@
 #include "MSComm.h"
 #include "PtyPeer.h"
 #include "RunTimeError.h"
-#include "SerialFakes.h"
+#include "FakeViews.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -76,17 +76,6 @@ public:
 
 private:
     LineCounters *m_counters;
-};
-
-class RecordingEventView : public CommEventView
-{
-public:
-    bool visible = false;
-    QStringList texts;
-    int shown = 0;
-    bool progressBarVisible() const override { return visible; }
-    void showErrorBox() override { ++shown; }
-    void setErrorText(const QString &text) override { texts << text; }
 };
 
 QByteArray pattern(int size)
@@ -476,7 +465,7 @@ void TestDevices::lineErrorsFromCounters()
     QCOMPARE(codes.size(), 1);
     QVERIFY(pumpUntil([&] { return codes.size() == 2; }));
     QCOMPARE(codes.last(), CommEvents::comEventFrame);
-    QCOMPARE(view.shown, 0);
+    QCOMPARE(view.calls.count(QStringLiteral("show")), 0);
     QCOMPARE(Variabili::strFerma, QString());
 
     // Transfer running: shown, and the stop request raised.
@@ -485,14 +474,14 @@ void TestDevices::lineErrorsFromCounters()
     counters.brk += 1;
     QVERIFY(pumpUntil([&] { return codes.size() == 4; }));
     QCOMPARE(codes.mid(2), (QList<qint16>{CommEvents::comEventBreak, CommEvents::comEventRxParity}));
-    QCOMPARE(view.texts, (QStringList{"Break error", "Parity Error"}));
+    QCOMPARE(view.texts(), (QStringList{"Break error", "Parity Error"}));
     QCOMPARE(Variabili::strFerma, QStringLiteral("ferma"));
 
     // Line-state changes never stop a transfer.
     Variabili::strFerma.clear();
     counters.dsr += 1;
     QVERIFY(pumpUntil([&] { return codes.size() == 5; }));
-    QCOMPARE(view.texts.size(), 2);
+    QCOMPARE(view.texts().size(), 2);
     QCOMPARE(Variabili::strFerma, QString());
     comm.setPortOpen(false);
 }

@@ -1,6 +1,6 @@
 // Records, image files and the progress arithmetic, without a port or a window.
 
-#include "Fakes.h"
+#include "ScriptedUnit.h"
 #include "ImageFile.h"
 #include "Progress.h"
 #include "Protocol.h"
