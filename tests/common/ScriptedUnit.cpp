@@ -74,7 +74,8 @@ void ScriptedUnit::onByte(char b)
                 return;
             for (int pass = 1; pass < probeAnswerPasses; ++pass)
                 m_out.append(QByteArray());
-            m_out.append(QByteArray(probeAnswerLength, 'x'));
+            for (int size : probeAnswer)
+                m_out.append(QByteArray(size, 'x'));
         } else if (b == kEnq) {
             if (ignoredLinkRequests > 0) {
                 --ignoredLinkRequests;

@@ -30,8 +30,8 @@ public:
 
     // Behaviour knobs.
     QString probeSetting;         ///< answers the probe 0x02 only at these line settings (empty: never)
-    int probeAnswerLength = 30;   ///< bytes of that answer
-    int probeAnswerPasses = 5;    ///< it arrives in the pass this many passes after the probe
+    QList<int> probeAnswer{30};   ///< bytes of that answer, in deliveries of these sizes
+    int probeAnswerPasses = 5;    ///< its first delivery comes this many passes after the probe
     int ignoredLinkRequests = 0;  ///< still switched off for this many 0x05
     int doubleAckLinks = 0;       ///< answer this many 0x05 with 0x06 0x06 in one delivery
     int lateFirstLinkAnswer = 0;  ///< passes of silence before answering the first 0x05

@@ -250,7 +250,7 @@ void TestPortTest::answerMustBeExactly30()
     QFETCH(int, length);
     Ports s;
     s.unit(1, 2);
-    s.units[1].probeAnswerLength = length;
+    s.units[1].probeAnswer = {length};
     QCOMPARE(s.run(), PortTestEnding::NoPort);
     QCOMPARE(s.probes.size(), kProbeSettingCount); // the next settings are still tried
     QCOMPARE(s.probes.at(2).passes, kProbePasses); // the wait runs to its last pass

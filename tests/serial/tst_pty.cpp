@@ -2,10 +2,11 @@
 // the test owns.
 #include "CommEvents.h"
 #include "EventPump.h"
+#include "FakeViews.h"
 #include "MSComm.h"
 #include "PtyPeer.h"
 #include "RunTimeError.h"
-#include "FakeViews.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -21,29 +22,13 @@
 
 using namespace std::chrono_literals;
 using Clock = EventPump::Clock;
+using testutil::mapPorts;
+using testutil::pumpUntil;
 
 namespace {
 
 // Probe waits short enough for a quick suite, long enough for a busy machine.
 const ProbeTiming kFastTiming{150ms, 0.02};
-
-void mapPorts(const QStringList &devices)
-{
-    const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
-    for (int i = 0; i < 4; ++i)
-        qputenv(names[i], QFile::encodeName(devices.value(i)));
-}
-
-// Runs the pump until `done` holds (at most a few seconds of passes).
-bool pumpUntil(const std::function<bool()> &done, int maxPasses = 2000)
-{
-    for (int i = 0; i < maxPasses; ++i) {
-        if (done())
-            return true;
-        EventPump::instance().DoEvents();
-    }
-    return done();
-}
 
 // Waits for the peer without running any event of this program.
 bool peerReceives(const PtyPeer &peer, qsizetype size)
@@ -210,7 +195,7 @@ void TestDevices::foundAt9600OnCom2()
     QVERIFY(!comm.PortOpen());
     QTRY_COMPARE(com1.received(), QByteArray(8, '\x02')); // one probe per setting, nothing else
     QCOMPARE(com2.received(), QByteArray(7, '\x02'));
-    QCOMPARE(PtyPeer::openDescriptorsOn(com2.slavePath()), 0);
+    QCOMPARE(descriptorsOn(com2.slavePath()), 0);
 }
 
 void TestDevices::staleBytesAreNotCounted()
@@ -277,14 +262,14 @@ void TestDevices::peerGoneReleasesDevice()
     QList<qint16> events;
     connect(&comm, &CommControl::OnComm, this, [&] { events << comm.CommEvent(); });
     comm.setPortOpen(true);
-    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 1);
+    QCOMPARE(descriptorsOn(slave), 1);
 
     peer.hangUp();
     QVERIFY(pumpUntil([&] { return !events.isEmpty(); }));
     for (int i = 0; i < 100; ++i)
         EventPump::instance().DoEvents();
     QCOMPARE(events, QList<qint16>{CommEvents::comEventDeviceLost}); // once, not a storm
-    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 0);                  // released at once
+    QCOMPARE(descriptorsOn(slave), 0);                  // released at once
     QVERIFY(comm.PortOpen()); // until the owner closes it
     QVERIFY(comm.deviceLost());
 
@@ -312,7 +297,7 @@ void TestDevices::peerGoneDuringPortTest()
     QCOMPARE(Variabili::intComPort, qint16(2));
     QCOMPARE(view.unavailable, QStringList{"1 Other"});
     QVERIFY(lost <= 1);
-    QCOMPARE(PtyPeer::openDescriptorsOn(com1.slavePath()), 0);
+    QCOMPARE(descriptorsOn(com1.slavePath()), 0);
     QCOMPARE(com1.probesSeen(), 1);
 }
 
@@ -365,7 +350,7 @@ void TestDevices::portHeldByAnotherControl()
     comm.setPortOpen(true); // free again once the holder has closed
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
-    QCOMPARE(PtyPeer::openDescriptorsOn(peer.slavePath()), 0);
+    QCOMPARE(descriptorsOn(peer.slavePath()), 0);
 }
 
 void TestDevices::absentPorts()
