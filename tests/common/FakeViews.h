@@ -15,6 +15,20 @@
 #include <QStringList>
 #include <functional>
 
+/// The status line while the port test probes `port` at probe setting `setting`.
+inline QString probingText(int port, int setting)
+{
+    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
+}
+/// The status lines of the first `settings` probe settings of `port`, in order.
+inline QStringList probingTexts(int port, int settings = kProbeSettingCount)
+{
+    QStringList texts;
+    for (int s = 0; s < settings; ++s)
+        texts << probingText(port, s);
+    return texts;
+}
+
 /// The port test's view: every change as "Control.Property=value".
 class RecordingView : public PortTestView
 {

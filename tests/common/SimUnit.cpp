@@ -9,6 +9,19 @@
 namespace {
 
 /// Options from k410-sim's arguments; false (and why in `error`) when they are wrong.
+/// Polls `done` (every 0.2 ms, running no window events) for at most `ms` milliseconds.
+bool within(int ms, const std::function<bool()> &done)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(ms);
+    while (!done()) {
+        if (steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(200us);
+    }
+    return true;
+}
+
 bool parse(const QStringList &args, k410sim::SimOptions &options, QString &error)
 {
     std::vector<std::string> words;
@@ -106,24 +119,12 @@ bool SimUnit::finished() const
 
 bool SimUnit::waitFor(const std::function<bool(const k410sim::SimReport &)> &condition, int ms) const
 {
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(ms);
-    for (;;) {
-        if (condition(report()))
-            return true;
-        if (steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(200us);
-    }
+    return within(ms, [&] { return condition(report()); });
 }
 
 bool SimUnit::waitForEnd(int ms) const
 {
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(ms);
-    while (!finished() && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(200us);
-    return finished();
+    return within(ms, [this] { return finished(); });
 }
 
 void SimUnit::stop()

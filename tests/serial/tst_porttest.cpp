@@ -17,19 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString status(int port, int setting)
-{
-    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
-}
-
-QStringList allSettings(int port)
-{
-    QStringList texts;
-    for (int s = 0; s < kProbeSettingCount; ++s)
-        texts << status(port, s);
-    return texts;
-}
-
 QStringList filtered(const QStringList &log, const QString &prefix)
 {
     QStringList out;
@@ -145,7 +132,7 @@ void TestPortTest::noPortCanBeOpened()
     Ports s;
     QCOMPARE(s.run(), PortTestEnding::NoPort);
 
-    QCOMPARE(s.view.statusTexts(), (QStringList{status(1, 0), status(2, 0), status(3, 0), status(4, 0), Variabili::strNoPort}));
+    QCOMPARE(s.view.statusTexts(), (QStringList{probingText(1, 0), probingText(2, 0), probingText(3, 0), probingText(4, 0), Variabili::strNoPort}));
     QCOMPARE(s.view.calls.first(), QStringLiteral("cmdCom.Enabled=false"));
     QCOMPARE(s.view.callsFrom(QStringLiteral("Text1(6).Text=") + Variabili::strNoPort),
              (QStringList{QStringLiteral("Text1(6).Text=") + Variabili::strNoPort, "cmdCom.Visible=false",
@@ -175,8 +162,8 @@ void TestPortTest::onlyPort3Openable()
     s.unit(3);
     QCOMPARE(s.run(), PortTestEnding::NoPort);
 
-    QStringList expected{status(1, 0), status(2, 0)};
-    expected << allSettings(3) << status(4, 0) << Variabili::strNoPort;
+    QStringList expected{probingText(1, 0), probingText(2, 0)};
+    expected << probingTexts(3) << probingText(4, 0) << Variabili::strNoPort;
     QCOMPARE(s.view.statusTexts(), expected);
     QCOMPARE(filtered(s.view.calls, QStringLiteral("optCom")), QStringList{"optCom3.Enabled=true"});
     // The status line is made visible at the first setting of each port tried.
@@ -215,9 +202,7 @@ void TestPortTest::answerAtSetting()
     QCOMPARE(s.run(), PortTestEnding::Found);
 
     QCOMPARE(Variabili::intComPort, qint16(2));
-    QStringList expected = allSettings(1);
-    for (int i = 0; i <= setting; ++i)
-        expected << status(2, i);
+    QStringList expected = probingTexts(1) + probingTexts(2, setting + 1);
     expected << Variabili::strConnected + QStringLiteral("2");
     QCOMPARE(s.view.statusTexts(), expected);
 

@@ -48,11 +48,6 @@ int errorNumber(const std::function<void()> &operation)
     return 0;
 }
 
-QString status(int port, int setting)
-{
-    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
-}
-
 class ScriptedCounters : public LineCounterSource
 {
 public:
@@ -185,11 +180,7 @@ void TestDevices::foundAt9600OnCom2()
     QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
 
-    QStringList expected;
-    for (int s = 0; s < kProbeSettingCount; ++s)
-        expected << status(1, s);
-    for (int s = 0; s <= 6; ++s)
-        expected << status(2, s);
+    QStringList expected = probingTexts(1) + probingTexts(2, 7); // up to 9600
     expected << Variabili::strConnected + QStringLiteral("2");
     QCOMPARE(view.statusTexts(), expected);
     QVERIFY(!comm.PortOpen());
