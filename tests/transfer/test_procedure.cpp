@@ -165,7 +165,7 @@ private slots:
         QCOMPARE(open.kind + open.title + "|" + open.fileName, "open" + strOpenTitle + "|");
         QCOMPARE(open.filter, QStringLiteral("File bio (*.bio)|*.bio|File bak (*.bak)|*.bak"));
 
-        // At the open dialog (B7 done): "Bios saved", display reset, port still open.
+        // At the open dialog (the backup saved): "Bios saved", display reset, port still open.
         QCOMPARE(atOpen.status, strBiosSaved);
         QVERIFY(!atOpen.barVisible && !atOpen.captionVisible);
         QCOMPARE(atOpen.value, 0.0f);
