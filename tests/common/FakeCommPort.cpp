@@ -116,7 +116,6 @@ void FakeCommPort::setOutput(const QByteArray &bytes)
         m_real->setOutput(bytes);
     else
         live();
-    output += bytes;
     writes << bytes;
     log << QStringLiteral("Output %1").arg(QString::fromLatin1(bytes.toHex()));
     if (ScriptedUnit *unit = m_real ? nullptr : unitOnLine())

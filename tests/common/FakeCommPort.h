@@ -57,7 +57,6 @@ public:
     void raiseComm(qint16 event);
 
     // ---- Record ------------------------------------------------------------
-    QByteArray output;            ///< every byte written, in order
     QList<QByteArray> writes;     ///< each write on its own
     QList<QByteArray> takes;      ///< each Input() on its own
     QStringList log;              ///< "CommPort=2", "Open 2 110,N,8,1", "Output 02", "Input 30", "Close 2"

@@ -1,10 +1,10 @@
 #pragma once
-// The unit as a script, in this process and on no real line: it answers the
-// port test's probe, and plays the unit's side of every backup and upgrade
-// exchange, with knobs for the faults a real unit shows. What it sends waits
-// in a queue of deliveries that a FakePump hands to the port, one a pass (or
-// all that is due at the end of a USB adapter's tick). Portable: no
-// pseudo-terminal, no thread, no clock.
+// The unit as a script: it answers the port test's probe at its line
+// settings, and plays the unit's side of every backup and upgrade exchange,
+// with knobs for the faults a real unit shows. What it sends waits in a queue
+// of deliveries: a FakePump hands them to the fake control one a pass (or all
+// that is due at the end of a USB adapter's tick), a PtyPeer writes them to
+// its pseudo-terminal one a 10 ms tick. Portable: no line, no thread, no clock.
 // It computes record checks itself and shares no check code with the
 // application, so one mistake cannot hide in both.
 
