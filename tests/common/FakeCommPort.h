@@ -1,11 +1,16 @@
 #pragma once
-// A scripted serial-port control for tests: behaves like the window's MSComm1
-// (errors included) without any device. Tests set which ports fail to open,
-// script what the "unit" answers, read back every byte written and raise OnComm
-// with any event code.
+// The serial-port control of the tests: behaves like the window's MSComm1
+// (its error numbers included) without any device. A test says which ports
+// fail to open and why, plugs scripted units into ports (their deliveries
+// come through a FakePump), answers writes at once through `responder`, loses
+// the device, raises OnComm with any event code, and reads back everything
+// that crossed the control.
+// Made with a real control, it passes everything through to it and still
+// records what crossed, so a test can count frames on the real line.
+// Portable: no device, no POSIX call.
 
 #include "CommControl.h"
-#include "RunTimeError.h"
+#include "MSComm.h" // the control's error numbers
 
 #include <QByteArray>
 #include <QHash>
@@ -13,111 +18,75 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class ScriptedUnit;
 
 class FakeCommPort : public CommControl
 {
-    // No Q_OBJECT: the class adds no signals or slots (OnComm is CommControl's),
-    // and a header-only test helper is not seen by moc.
+    // No Q_OBJECT: the class adds no signals or slots (OnComm is CommControl's).
 public:
-    /// Error numbers of the serial-port control.
-    static constexpr int kErrInvalidPort = 8002;
-    static constexpr int kErrPortAlreadyOpen = 8005;
-    static constexpr int kErrPortNotOpen = 8018;
-
-    using CommControl::CommControl;
+    FakeCommPort();
+    /// Passes everything through to `real` and records what crossed it.
+    explicit FakeCommPort(std::unique_ptr<CommControl> real);
+    ~FakeCommPort() override;
 
     // ---- Script ---------------------------------------------------------
-    /// Opening `port` throws RunTimeError(error): 8002 (no such port) or 8005 (held elsewhere).
-    void failOpen(qint16 port, int error = kErrInvalidPort) { openErrors.insert(port, error); }
+    /// Opening `port` throws RunTimeError(error): kErrInvalidPortNumber (no
+    /// device), kErrPortAlreadyOpen (held elsewhere), kErrPermissionDenied...;
+    /// 0 lets it open again.
+    void failOpen(qint16 port, int error = kErrInvalidPortNumber);
+    /// `unit` is on the line of `port`: it hears what is written there and
+    /// its deliveries are the port's (see FakePump).
+    void plug(qint16 port, ScriptedUnit &unit) { m_units.insert(port, &unit); }
+    /// The unit on the line of the selected port, if any.
+    ScriptedUnit *unitOnLine() const { return m_units.value(port); }
     /// Force what PortOpen() reports (nullopt: the real open state).
     void reportPortOpen(std::optional<bool> open) { reportedOpen = open; }
-    /// Bytes that arrive from the unit now (appended to the receive buffer).
+    /// Bytes that arrive from the line now (appended to the receive buffer).
     void queueInput(const QByteArray &bytes) { input += bytes; }
+    /// The device goes away: every operation but a close throws 8020 until the port is closed.
+    void loseDevice() { lost = true; }
     /// Called for every write with the bytes written and the port's state; what it
-    /// returns arrives at once in the receive buffer.
+    /// returns arrives at once in the receive buffer (not with a real control).
     std::function<QByteArray(const QByteArray &written, qint16 port, const QString &settings)> responder;
+    /// Called after every write and every take of the received bytes.
+    std::function<void()> onTransfer;
     /// Report an event through OnComm, as the real control does for line errors.
-    void raiseComm(qint16 event)
-    {
-        commEvent = event;
-        emit OnComm();
-    }
+    void raiseComm(qint16 event);
 
     // ---- Record ------------------------------------------------------------
-    QByteArray output;            ///< every byte written, in order
     QList<QByteArray> writes;     ///< each write on its own
-    QStringList log;              ///< "open 2 110,N,8,1", "close 2", "fail 3 8002"
-    int openCount = 0;            ///< successful opens
+    QList<QByteArray> takes;      ///< each Input() on its own
+    QStringList log;              ///< "CommPort=2", "Open 2 110,N,8,1", "Output 02", "Input 30", "Close 2"
+    int opens = 0;                ///< successful opens
 
     // ---- State -----------------------------------------------------------
     qint16 port = 1;
     QString settings = QStringLiteral("19200,N,8,1");
     bool open = false;
+    bool lost = false;
     qint16 commEvent = 0;
     QByteArray input;
-    QHash<qint16, int> openErrors;
     std::optional<bool> reportedOpen;
 
     // ---- CommControl ---------------------------------------------------------
-    qint16 CommPort() const override { return port; }
-    void setCommPort(qint16 value) override
-    {
-        if (open)
-            throw RunTimeError(kErrPortAlreadyOpen, QStringLiteral("Port already open"));
-        if (value < 1)
-            throw RunTimeError(kErrInvalidPort, QStringLiteral("Invalid port number"));
-        port = value;
-    }
-    QString Settings() const override { return settings; }
-    void setSettings(const QString &value) override { settings = value; }
-    bool PortOpen() const override { return reportedOpen.value_or(open); }
-    void setPortOpen(bool value) override
-    {
-        if (value) {
-            if (open)
-                throw RunTimeError(kErrPortAlreadyOpen, QStringLiteral("Port already open"));
-            if (openErrors.contains(port)) {
-                const int error = openErrors.value(port);
-                log << QStringLiteral("fail %1 %2").arg(port).arg(error);
-                throw RunTimeError(error, error == kErrPortAlreadyOpen ? QStringLiteral("Port already open")
-                                                                       : QStringLiteral("Invalid port number"));
-            }
-            open = true;
-            ++openCount;
-            input.clear(); // a freshly opened port has an empty receive buffer
-            log << QStringLiteral("open %1 %2").arg(port).arg(settings);
-        } else if (open) {
-            open = false;
-            log << QStringLiteral("close %1").arg(port);
-        }
-    }
-    void setOutput(const QByteArray &bytes) override
-    {
-        requireOpen();
-        output += bytes;
-        writes << bytes;
-        if (responder)
-            input += responder(bytes, port, settings);
-    }
-    QByteArray Input() override
-    {
-        requireOpen();
-        QByteArray taken;
-        taken.swap(input);
-        return taken;
-    }
-    int InBufferCount() override
-    {
-        requireOpen();
-        return int(input.size());
-    }
-    qint16 CommEvent() const override { return commEvent; }
+    qint16 CommPort() const override;
+    void setCommPort(qint16 value) override;
+    QString Settings() const override;
+    void setSettings(const QString &value) override;
+    bool PortOpen() const override;
+    void setPortOpen(bool value) override;
+    void setOutput(const QByteArray &bytes) override;
+    QByteArray Input() override;
+    int InBufferCount() override;
+    qint16 CommEvent() const override;
 
 private:
-    void requireOpen() const
-    {
-        if (!open)
-            throw RunTimeError(kErrPortNotOpen, QStringLiteral("Operation valid only when the port is open"));
-    }
+    void live() const;
+
+    std::unique_ptr<CommControl> m_real;
+    QHash<qint16, int> m_openErrors;
+    QHash<qint16, ScriptedUnit *> m_units;
 };

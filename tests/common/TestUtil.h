@@ -1,12 +1,16 @@
 #pragma once
-// Small helpers shared by the end-to-end suites: whole-file reads and writes,
-// and an action armed to run from the event loop once a condition holds (the
-// way a test acts while a click handler runs a long operation).
+// Small helpers shared by the suites: whole-file reads and writes, the ports'
+// devices, the event pump run until a condition holds, and an action armed to
+// run from the event loop once a condition holds (the way a test acts while a
+// click handler runs a long operation).
+
+#include "EventPump.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -26,6 +30,22 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+/// K410_COM1..4 from `devices` (a missing or empty entry: no device for that port).
+inline void mapPorts(const QStringList &devices)
+{
+    const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
+    for (int i = 0; i < 4; ++i)
+        qputenv(names[i], QFile::encodeName(devices.value(i)));
+}
+
+/// Runs the application's event pump until `done` holds (at most `passes` passes).
+inline bool pumpUntil(const std::function<bool()> &done, int passes = 2000)
+{
+    for (int i = 0; i < passes && !done(); ++i)
+        EventPump::instance().DoEvents();
+    return done();
 }
 
 /// Runs `action` once, from the event loop, as soon as `condition` holds.

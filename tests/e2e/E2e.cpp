@@ -1,33 +1,33 @@
 #include "E2e.h"
 
-#include "CommControl.h"
 #include "DlgOpen.h"
+#include "ProgressBar.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Variabili;
 
 namespace e2e {
 
-void mapPorts(const QStringList &devices)
-{
-    const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
-    for (int i = 0; i < 4; ++i)
-        qputenv(names[i], QFile::encodeName(devices.value(i)));
-}
-
-frmIstruzioni &freshWindow()
+frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control)
 {
     unloadWindow();
     frmIstruzioni &w = frmIstruzioni::instance();
     DlgOpen::setAnswerer({});
-    w.setCommControl(nullptr); // a new real control
+    w.setCommControl(std::move(control));
     w.setProbeTiming(fastProbe());
     Testfile::LoadEnglish();
-    Variabili::strFerma.clear();
-    Variabili::bytMode = 0;
-    Variabili::intComPort = 0;
+    strFerma.clear();
+    bytMode = 0;
+    intComPort = 0;
     w.Load();
     return w;
 }
@@ -36,11 +36,47 @@ void unloadWindow()
 {
     frmIstruzioni &w = frmIstruzioni::instance();
     DlgOpen::setAnswerer({});
-    if (w.MSComm1 && w.MSComm1->PortOpen())
+    if (w.isLoaded() && w.MSComm1 && w.MSComm1->PortOpen())
         w.MSComm1->setPortOpen(false);
     w.hide();
     w.Unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void walkToStart(frmIstruzioni &w, bool backup)
+{
+    w.cmdOk->click();
+    w.cmdCom->click();
+    if (w.Text1(0)->toPlainText() != strIstrPowerOff)
+        return;
+    w.cmdOk->click();
+    (backup ? w.optBakUp : w.optUpgr)->click();
+    w.cmdOk->click();
+}
+
+bool atStartStep(frmIstruzioni &w)
+{
+    return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
+}
+
+void checkNormalEnding(frmIstruzioni &w, const QString &status)
+{
+    QCOMPARE(w.Text1(6)->toPlainText(), status);
+    QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
+    QVERIFY(!w.MSComm1->PortOpen());
+    QVERIFY(w.ProgressBar1->isHidden());
+    QCOMPARE(w.ProgressBar1->Value(), 0.0f);
+    QVERIFY(w.Label2->isHidden());
+    QVERIFY(w.Image5->isHidden());
+    QVERIFY(w.Image6->isHidden());
+    QVERIFY(w.cmdStart->isHidden());
+    QVERIFY(!w.cmdStart->isEnabled());
+    QVERIFY(w.cmdOk->isHidden());
+    QVERIFY(w.cmdPrec->isHidden());
+    QVERIFY(w.fraMode->isHidden());
+    QVERIFY(!w.cmdAnnulla->isHidden());
+    QCOMPARE(bytMode, quint8(0));
+    QVERIFY(strFerma.isEmpty());
 }
 
 StatusLog::StatusLog(QTextEdit *statusLine)

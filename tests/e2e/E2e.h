@@ -1,9 +1,11 @@
 #pragma once
-// End-to-end suite: the instruction window with the real serial-port control and
-// event pump, over pseudo-terminals owned by simulated units (k410-sim). Shared
-// helpers below.
+// The window driven end to end: the instruction window with the real event
+// pump and a real serial-port control, over pseudo-terminals owned by
+// simulated units (SimUnit). Shared by the end-to-end suite and the
+// interrupt-at-every-record matrix.
 
 #include "CommControl.h"
+#include "PtyPeer.h"
 #include "SimUnit.h"
 #include "TestUtil.h"
 #include "frmIstruzioni.h"
@@ -28,14 +30,19 @@ inline ProbeTiming fastProbe()
     return ProbeTiming{150ms, 0.02};
 }
 
-/// K410_COM1..4 from `devices` (a missing or empty entry: no device for that port).
-void mapPorts(const QStringList &devices);
-
-/// The window freshly loaded at the cable step in English, with a real MSComm1,
-/// no dialog answerer and nothing pending.
-frmIstruzioni &freshWindow();
+/// The window freshly loaded at the cable step in English, with `control` as
+/// MSComm1 (a new real control when null), no dialog answerer and nothing pending.
+frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr);
 /// Closes the port if left open and unloads the window.
 void unloadWindow();
+/// From the cable step: Next, the port test; if it found the unit, Next, the
+/// mode (Backup + Upgrade or Upgrade) and Next to the start step.
+void walkToStart(frmIstruzioni &w, bool backup);
+/// At the start step, with Start shown and enabled.
+bool atStartStep(frmIstruzioni &w);
+/// The normal ending: `status` shown, port closed, progress display and
+/// pictures hidden, only Exit left, the stop request cleared.
+void checkNormalEnding(frmIstruzioni &w, const QString &status);
 
 /// Every text the status line showed, consecutive repeats folded.
 class StatusLog
@@ -52,6 +59,7 @@ private:
     QStringList m_texts;
 };
 
+using testutil::mapPorts;
 using testutil::readAll;
 using testutil::when;
 using testutil::writeAll;

@@ -43,8 +43,8 @@ private slots:
     // setting of COM1 is tried in order, then COM2 up to 9600, where it is found.
     void foundAt9600OnCom2()
     {
-        SimUnit silent({"--silent"}, m_dir.path());
-        SimUnit unit({"--probe-speed", "9600"}, m_dir.path());
+        SimUnit silent(QStringList{"--silent"});
+        SimUnit unit({"--probe-speed", "9600"});
         QVERIFY2(silent.start(), qPrintable(silent.errorText()));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({silent.device(), unit.device(), "", ""});
@@ -63,16 +63,16 @@ private slots:
         QVERIFY(w.cmdCom->isHidden());
         QVERIFY(w.FraCom->isHidden());
         QVERIFY(!w.MSComm1->PortOpen());
-        QCOMPARE(openDescriptorsOn(unit.device()), 0);
-        QCOMPARE(openDescriptorsOn(silent.device()), 0);
+        QCOMPARE(unit.hostDescriptors(), 0);
+        QCOMPARE(silent.hostDescriptors(), 0);
 
         // What the units saw on the wire: the eight speeds in order on COM1,
         // then COM2 from 110 up to 9600, answered there once.
         const QStringList all{"110", "300", "600", "1200", "2400", "4800", "9600", "19200"};
-        QCOMPARE(speeds(silent.report().value("probe_speeds_received")), all);
+        QCOMPARE(speeds(silent.value("probe_speeds_received")), all);
         QCOMPARE(silent.number("probes_answered"), 0);
-        QCOMPARE(speeds(unit.report().value("probe_speeds_received")), all.mid(0, 7));
-        QCOMPARE(speeds(unit.report().value("probe_speeds_answered")), QStringList{"9600"});
+        QCOMPARE(speeds(unit.value("probe_speeds_received")), all.mid(0, 7));
+        QCOMPARE(speeds(unit.value("probe_speeds_answered")), QStringList{"9600"});
     }
 
     // An answer that arrives after its wait ended sits in the line's buffer
@@ -80,7 +80,7 @@ private slots:
     // unit answers only at 19200, and only after the port test has moved on.
     void lateAnswerNotCountedAtNextOpen()
     {
-        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "500000"}, m_dir.path());
+        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "500000"});
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({unit.device(), "", "", ""});
 
@@ -101,7 +101,7 @@ private slots:
         QVERIFY(w.optCom1->isEnabled());
         QVERIFY(!w.optCom2->isEnabled());
         // The unit answered the 19200 probe only (late, each time).
-        const QStringList answered = speeds(unit.report().value("probe_speeds_answered"));
+        const QStringList answered = speeds(unit.value("probe_speeds_answered"));
         QVERIFY(!answered.isEmpty());
         QCOMPARE(answered.count("19200"), answered.size());
     }
@@ -111,8 +111,8 @@ private slots:
     // finds the unit there; the lost port's option says what happened.
     void unitKilledMidTest()
     {
-        SimUnit doomed({"--probe-speed", "19200"}, m_dir.path());
-        SimUnit unit({"--probe-speed", "110"}, m_dir.path());
+        SimUnit doomed({"--probe-speed", "19200"});
+        SimUnit unit({"--probe-speed", "110"});
         QVERIFY2(doomed.start(), qPrintable(doomed.errorText()));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({doomed.device(), unit.device(), "", ""});
@@ -130,7 +130,7 @@ private slots:
         const QString waitingAt600 = QStringLiteral("Test com 1 Setting 600,N,8,1");
         auto trigger = when([&] { return w.Text1(6)->toPlainText() == waitingAt600; },
                             [&] {
-                                doomed.kill();
+                                doomed.stop(); // its end of the line vanishes
                                 killed = true;
                             });
         w.cmdCom->click();
@@ -150,8 +150,8 @@ private slots:
     // could not be opened also says why, and stays disabled.
     void portTooltips()
     {
-        SimUnit held({"--silent"}, m_dir.path());
-        SimUnit silent({"--silent"}, m_dir.path());
+        SimUnit held(QStringList{"--silent"});
+        SimUnit silent(QStringList{"--silent"});
         QVERIFY2(held.start(), qPrintable(held.errorText()));
         QVERIFY2(silent.start(), qPrintable(silent.errorText()));
         const QString missing = m_dir.filePath("no-such-device");
@@ -199,7 +199,7 @@ private slots:
     // the port is closed and the button can start it again.
     void exitDuringTest()
     {
-        SimUnit silent({"--silent"}, m_dir.path());
+        SimUnit silent(QStringList{"--silent"});
         QVERIFY2(silent.start(), qPrintable(silent.errorText()));
         mapPorts({silent.device(), "", "", ""});
 
@@ -212,12 +212,12 @@ private slots:
         QVERIFY(w.isLoaded());
         QVERIFY(strFerma.isEmpty());
         QVERIFY(!w.MSComm1->PortOpen());
-        QCOMPARE(openDescriptorsOn(silent.device()), 0);
+        QCOMPARE(silent.hostDescriptors(), 0);
         QVERIFY(w.cmdCom->isEnabled());
         QVERIFY(!w.cmdCom->isHidden());
         QVERIFY(w.FraCom->isHidden());
         QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Test com 1 Setting 300,N,8,1"));
-        QCOMPARE(speeds(silent.report().value("probe_speeds_received")), (QStringList{"110", "300"}));
+        QCOMPARE(speeds(silent.value("probe_speeds_received")), (QStringList{"110", "300"}));
     }
 };
 

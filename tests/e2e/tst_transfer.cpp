@@ -88,40 +88,9 @@ class TestTransfer : public QObject
     {
         mapPorts({device, "", "", ""});
         frmIstruzioni &w = freshWindow();
-        w.cmdOk->click();
-        w.cmdCom->click();
-        if (w.Text1(0)->toPlainText() != strIstrPowerOff)
-            return w;
-        w.cmdOk->click();
-        (backup ? w.optBakUp : w.optUpgr)->click();
-        w.cmdOk->click();
+        walkToStart(w, backup);
         answerDialogs();
         return w;
-    }
-
-    bool atStartStep(frmIstruzioni &w) const
-    {
-        return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
-    }
-
-    /// The normal ending: port closed, progress display and pictures hidden, only Exit left.
-    void checkNormalEnding(frmIstruzioni &w, const QString &status)
-    {
-        QCOMPARE(w.Text1(6)->toPlainText(), status);
-        QVERIFY(!w.MSComm1->PortOpen());
-        QVERIFY(w.ProgressBar1->isHidden());
-        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Image5->isHidden());
-        QVERIFY(w.Image6->isHidden());
-        QVERIFY(w.cmdStart->isHidden());
-        QVERIFY(!w.cmdStart->isEnabled());
-        QVERIFY(w.cmdOk->isHidden());
-        QVERIFY(w.cmdPrec->isHidden());
-        QVERIFY(w.fraMode->isHidden());
-        QVERIFY(!w.cmdAnnulla->isHidden());
-        QCOMPARE(bytMode, quint8(0));
-        QVERIFY(strFerma.isEmpty());
     }
 
     /// The error ending: back at the mode step with neither option selected and
@@ -145,11 +114,11 @@ class TestTransfer : public QObject
     }
 
     /// Nothing of the transfer stays open: neither the line nor a file.
-    void checkNothingOpen(const QString &device)
+    void checkNothingOpen(const SimUnit &unit)
     {
-        QCOMPARE(openDescriptorsOn(device), 0);
-        QCOMPARE(openDescriptorsOn(m_imagePath), 0);
-        QCOMPARE(openDescriptorsOn(ImageFile::BackupWriter::workingFilePath()), 0);
+        QCOMPARE(unit.hostDescriptors(), 0);
+        QCOMPARE(descriptorsOn(m_imagePath), 0);
+        QCOMPARE(descriptorsOn(ImageFile::BackupWriter::workingFilePath()), 0);
     }
 
 private slots:
@@ -163,14 +132,14 @@ private slots:
         qputenv("K410_WORKDIR", QFile::encodeName(path("work")));
         m_release = path("release.bio");
         m_unitImage = path("unit.bio");
-        QVERIFY(SimUnit::runOnce(kReleaseImage + QStringList{"--write-image", m_release}));
-        QVERIFY(SimUnit::runOnce(kUnitFirmware + QStringList{"--write-image", m_unitImage}));
+        QVERIFY(writeAll(m_release, SimUnit::image(kReleaseImage)));
+        QVERIFY(writeAll(m_unitImage, SimUnit::image(kUnitFirmware)));
         QCOMPARE(readAll(m_release).size(), 60 * 16 + 20);
         QVERIFY(readAll(m_release) != readAll(m_unitImage));
         m_shortUnit = path("short-unit.bak");
         m_shortRelease = path("short-release.bio");
-        QVERIFY(SimUnit::runOnce(kShortUnitFirmware + QStringList{"--write-image", m_shortUnit}));
-        QVERIFY(SimUnit::runOnce(kShortRelease + QStringList{"--write-image", m_shortRelease}));
+        QVERIFY(writeAll(m_shortUnit, SimUnit::image(kShortUnitFirmware)));
+        QVERIFY(writeAll(m_shortRelease, SimUnit::image(kShortRelease)));
     }
 
     void init()
@@ -189,7 +158,7 @@ private slots:
     // afterwards, the status texts in order and the progress display at the end.
     void backupAndUpgrade()
     {
-        SimUnit unit(unitArgs({}), m_dir.path());
+        SimUnit unit(unitArgs({}));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), true);
         QVERIFY(atStartStep(w));
@@ -214,7 +183,7 @@ private slots:
         QVERIFY(!m_dialogs[1].save);
         QCOMPARE(m_dialogs[1].title, strOpenTitle);
         QCOMPARE(m_dialogs[1].filter, QStringLiteral("File bio (*.bio);;File bak (*.bak)"));
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
 
         QCOMPARE(readAll(m_savePath), readAll(m_unitImage));
         QCOMPARE(unit.firmware(), readAll(m_release));
@@ -273,7 +242,7 @@ private slots:
             image += QByteArray("\x01\x02\x03\x04", 4);
             QVERIFY(writeAll(m_imagePath, image));
         }
-        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        SimUnit unit(unitArgs(simArgs));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
@@ -289,7 +258,7 @@ private slots:
         if (log.texts().contains(strFileDamaged))
             QCOMPARE(log.after(strFileDamaged), QStringList{strUpgrDone});
         QCOMPARE(log.texts().contains(strFileDamaged), simArgs.contains("--nak-record"));
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
 
         if (backup)
             QCOMPARE(readAll(m_savePath), readAll(m_unitImage));
@@ -299,7 +268,7 @@ private slots:
         QCOMPARE(unit.number("upgrades_completed"), 1);
         for (const QString &pair : expected) {
             const QString key = pair.section('=', 0, 0);
-            QCOMPARE(QString(key + "=" + unit.report().value(key)), pair);
+            QCOMPARE(QString(key + "=" + unit.value(key)), pair);
         }
     }
 
@@ -327,7 +296,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         m_imagePath = m_shortRelease;
-        SimUnit unit(QStringList{"--probe-speed", "110", "--erase-ms", "5"} + kShortUnitFirmware + adapter, m_dir.path());
+        SimUnit unit(QStringList{"--probe-speed", "110", "--erase-ms", "5"} + kShortUnitFirmware + adapter);
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), true);
         QVERIFY(atStartStep(w));
@@ -357,8 +326,8 @@ private slots:
     void damagedImage()
     {
         m_imagePath = path("damaged.bio");
-        QVERIFY(SimUnit::runOnce(kReleaseImage + QStringList{"--write-damaged", m_imagePath}));
-        SimUnit unit(unitArgs({}), m_dir.path());
+        QVERIFY(writeAll(m_imagePath, SimUnit::image(kReleaseImage, true)));
+        SimUnit unit(unitArgs({}));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), false);
         QVERIFY(atStartStep(w));
@@ -374,7 +343,7 @@ private slots:
         QVERIFY(w.cmdOk->isHidden());
         QCOMPARE(bytMode, quint8(2));
         QVERIFY(strFerma.isEmpty());
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
         QCOMPARE(unit.firmware(), readAll(m_unitImage));
         QCOMPARE(unit.number("link_requests"), 0);
         QCOMPARE(unit.number("erase_requests"), 0);
@@ -435,7 +404,7 @@ private slots:
             m_savePath = path("not-a-dir/saved.bak");
         }
 
-        SimUnit unit(unitArgs({}), m_dir.path());
+        SimUnit unit(unitArgs({}));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
@@ -451,7 +420,7 @@ private slots:
 
         checkErrorEnding(w, inError);
         QVERIFY(!log.texts().contains(strBiosSaved));
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
         if (fault == "unwritable")
             QVERIFY(!QFile::exists(m_savePath));
         // Next at the mode step leads to Start again, captioned for an upgrade.
@@ -494,7 +463,7 @@ private slots:
         QFETCH(QString, phase);
         QFETCH(bool, byKey);
 
-        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        SimUnit unit(unitArgs(simArgs));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
@@ -524,7 +493,7 @@ private slots:
         QVERIFY(w.isLoaded());
         checkNormalEnding(w, strTransferBroken);
         QVERIFY(w.txtError->isHidden());
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));
         if (phase == "blocks") // the partial working copy stays where it is
             QVERIFY(readAll(ImageFile::BackupWriter::workingFilePath()).size() > 16);
@@ -548,7 +517,7 @@ private slots:
     {
         QFETCH(bool, backup);
         QFETCH(QStringList, simArgs);
-        SimUnit unit(unitArgs(simArgs), m_dir.path());
+        SimUnit unit(unitArgs(simArgs));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
@@ -559,9 +528,9 @@ private slots:
         QVERIFY(!w.txtError->isHidden());
         QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
         checkNormalEnding(w, strTransferBroken);
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));
-        QCOMPARE(unit.report().value("end_reason"), backup ? "hangup-at-block" : "hangup-at-record");
+        QCOMPARE(unit.value("end_reason"), backup ? "hangup-at-block" : "hangup-at-record");
     }
 
     // Line errors reported while the bar shows stop the run; line-state changes
@@ -627,7 +596,7 @@ private slots:
             QCOMPARE(w.txtError->text(), text);
             QCOMPARE(records, 3);
         }
-        QVERIFY(port->log.last().startsWith("close 1"));
+        QVERIFY(port->log.last().startsWith("Close 1"));
         // After the run the bar is hidden: a later error is not shown.
         const QString shown = w.txtError->text();
         port->raiseComm(1008);
@@ -640,7 +609,7 @@ private slots:
     // closes it. The focus is on the window, so a stray key does nothing.
     void closeBoxDuringTransfer()
     {
-        SimUnit unit(unitArgs({"--silent-after-record", "5"}), m_dir.path());
+        SimUnit unit(unitArgs({"--silent-after-record", "5"}));
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), false);
         QVERIFY(atStartStep(w));
@@ -667,7 +636,7 @@ private slots:
         QCOMPARE(w.Text1(6)->toPlainText(), strTransferBroken);
         QVERIFY(!w.MSComm1->PortOpen());
         QVERIFY(strFerma.isEmpty());
-        checkNothingOpen(unit.device());
+        checkNothingOpen(unit);
         QCOMPARE(unit.number("upgrades_completed"), 0);
 
         QVERIFY(w.close()); // the second close, with the port closed

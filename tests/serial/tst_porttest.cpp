@@ -1,30 +1,21 @@
-// The port test's algorithm over a scripted control, a pump that never sleeps
-// and a view that records what the window would show.
-#include "SerialFakes.h"
+// The port test's algorithm over the fake control, with a scripted unit on
+// each port that has one, a pump that never sleeps and a view that records
+// what the window would show.
+#include "FakeCommPort.h"
+#include "FakePump.h"
+#include "FakeViews.h"
+#include "ScriptedUnit.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
 #include <QTest>
+#include <array>
 #include <memory>
 #include <vector>
 
 using namespace std::chrono_literals;
-using Kind = ScriptedPort::Kind;
 
 namespace {
-
-QString status(int port, int setting)
-{
-    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
-}
-
-QStringList allSettings(int port)
-{
-    QStringList texts;
-    for (int s = 0; s < kProbeSettingCount; ++s)
-        texts << status(port, s);
-    return texts;
-}
 
 QStringList filtered(const QStringList &log, const QString &prefix)
 {
@@ -35,6 +26,78 @@ QStringList filtered(const QStringList &log, const QString &prefix)
     }
     return out;
 }
+
+int settingIndex(const QString &settings)
+{
+    for (int i = 0; i < kProbeSettingCount; ++i) {
+        if (settings == QLatin1String(kProbeSettings[i]))
+            return i;
+    }
+    return -1;
+}
+
+/// COM1 to COM4, each absent (as made), held, forbidden or with a unit on its
+/// line; every probe sent is recorded with the passes of its wait.
+struct Ports
+{
+    enum class Kind { Absent, InUse, Denied, Present };
+    /// One probe sent, with the passes of its wait.
+    struct Probe
+    {
+        int port = 0;
+        int setting = -1;
+        int passes = 0;
+        EventPump::Clock::time_point sentAt, firstDeadline, lastDeadline;
+    };
+
+    FakeCommPort port;
+    FakePump pump{port};
+    RecordingView view;
+    std::array<ScriptedUnit, 5> units; // index 1..4
+    QList<Probe> probes;
+    /// The device of a port goes away 10 passes into the wait at this setting (-1: never).
+    std::array<int, 5> loseAt{-1, -1, -1, -1, -1};
+    /// Runs on every pass, like a window event would (after the probe's pass count moved).
+    std::function<void()> onPass;
+
+    Ports()
+    {
+        for (qint16 p = 1; p <= 4; ++p) {
+            port.failOpen(p);
+            port.plug(p, units[p]);
+        }
+        port.responder = [this](const QByteArray &written, qint16 p, const QString &settings) {
+            if (written == QByteArray(1, kProbeByte))
+                probes.append(Probe{p, settingIndex(settings), 0, EventPump::Clock::now(), {}, {}});
+            return QByteArray();
+        };
+        pump.onPass = [this] {
+            if (port.open && !probes.isEmpty()) {
+                Probe &probe = probes.last();
+                if (++probe.passes == 1)
+                    probe.firstDeadline = pump.deadline;
+                probe.lastDeadline = pump.deadline;
+                if (loseAt[port.port] == probe.setting && probe.passes == 10)
+                    port.loseDevice();
+            }
+            if (onPass)
+                onPass();
+        };
+    }
+    void set(int p, Kind kind)
+    {
+        const int errors[] = {kErrInvalidPortNumber, kErrPortAlreadyOpen, kErrPermissionDenied, 0};
+        port.failOpen(qint16(p), errors[int(kind)]);
+    }
+    /// A unit on port `p` that answers the probe at setting `answerAt` (-1: never).
+    void unit(int p, int answerAt = -1)
+    {
+        set(p, Kind::Present);
+        units[p].probeSetting = answerAt < 0 ? QString() : QLatin1String(kProbeSettings[answerAt]);
+    }
+    PortTestEnding run() { return runPortTest(port, pump, view); }
+};
+using Kind = Ports::Kind;
 
 } // namespace
 
@@ -66,66 +129,60 @@ private slots:
 
 void TestPortTest::noPortCanBeOpened()
 {
-    ScriptedPort port;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::NoPort);
+    Ports s;
+    QCOMPARE(s.run(), PortTestEnding::NoPort);
 
-    QCOMPARE(view.statusTexts(), (QStringList{status(1, 0), status(2, 0), status(3, 0), status(4, 0), Variabili::strNoPort}));
-    QCOMPARE(view.calls.first(), QStringLiteral("cmdCom.Enabled=false"));
-    QCOMPARE(view.callsFrom(QStringLiteral("Text1(6).Text=") + Variabili::strNoPort),
+    QCOMPARE(s.view.statusTexts(), (QStringList{probingText(1, 0), probingText(2, 0), probingText(3, 0), probingText(4, 0), Variabili::strNoPort}));
+    QCOMPARE(s.view.calls.first(), QStringLiteral("cmdCom.Enabled=false"));
+    QCOMPARE(s.view.callsFrom(QStringLiteral("Text1(6).Text=") + Variabili::strNoPort),
              (QStringList{QStringLiteral("Text1(6).Text=") + Variabili::strNoPort, "cmdCom.Visible=false",
                           "cmdPrec.Visible=true", QStringLiteral("FraCom.Caption=") + Variabili::strFraCom,
                           "FraCom.Visible=true"}));
-    QVERIFY(!view.calls.contains(QStringLiteral("cmdOk.Visible=true")));
-    QCOMPARE(view.unavailable, (QStringList{"1 Absent", "2 Absent", "3 Absent", "4 Absent"}));
-    QCOMPARE(pump.passes, 0);
+    QVERIFY(!s.view.calls.contains(QStringLiteral("cmdOk.Visible=true")));
+    QCOMPARE(s.view.unavailable, (QStringList{"1 Absent", "2 Absent", "3 Absent", "4 Absent"}));
+    QCOMPARE(s.pump.passes, qint64(0));
     QCOMPARE(Variabili::intComPort, qint16(0));
 }
 
 void TestPortTest::portsHeldOrForbidden()
 {
-    ScriptedPort port;
-    port.ports[1].kind = Kind::InUse;
-    port.ports[2].kind = Kind::Denied;
-    port.ports[4].kind = Kind::Present;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::NoPort);
-    QCOMPARE(view.unavailable, (QStringList{"1 InUse", "2 PermissionDenied", "3 Absent"}));
-    QCOMPARE(filtered(view.calls, QStringLiteral("optCom")), QStringList{"optCom4.Enabled=true"});
-    QCOMPARE(filtered(port.log, QStringLiteral("Open")).size(), kProbeSettingCount);
+    Ports s;
+    s.set(1, Kind::InUse);
+    s.set(2, Kind::Denied);
+    s.unit(4);
+    QCOMPARE(s.run(), PortTestEnding::NoPort);
+    QCOMPARE(s.view.unavailable, (QStringList{"1 InUse", "2 PermissionDenied", "3 Absent"}));
+    QCOMPARE(filtered(s.view.calls, QStringLiteral("optCom")), QStringList{"optCom4.Enabled=true"});
+    QCOMPARE(filtered(s.port.log, QStringLiteral("Open")).size(), kProbeSettingCount);
 }
 
 void TestPortTest::onlyPort3Openable()
 {
-    ScriptedPort port;
-    port.ports[3].kind = Kind::Present;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::NoPort);
+    Ports s;
+    s.unit(3);
+    QCOMPARE(s.run(), PortTestEnding::NoPort);
 
-    QStringList expected{status(1, 0), status(2, 0)};
-    expected << allSettings(3) << status(4, 0) << Variabili::strNoPort;
-    QCOMPARE(view.statusTexts(), expected);
-    QCOMPARE(filtered(view.calls, QStringLiteral("optCom")), QStringList{"optCom3.Enabled=true"});
+    QStringList expected{probingText(1, 0), probingText(2, 0)};
+    expected << probingTexts(3) << probingText(4, 0) << Variabili::strNoPort;
+    QCOMPARE(s.view.statusTexts(), expected);
+    QCOMPARE(filtered(s.view.calls, QStringLiteral("optCom")), QStringList{"optCom3.Enabled=true"});
     // The status line is made visible at the first setting of each port tried.
-    QCOMPARE(view.calls.count(QStringLiteral("Text1(6).Visible=true")), 4);
+    QCOMPARE(s.view.calls.count(QStringLiteral("Text1(6).Visible=true")), 4);
 
     // Every setting on a fresh port: open, probe, full wait, close.
-    QCOMPARE(port.probes.size(), kProbeSettingCount);
-    for (const auto &probe : port.probes) {
+    QCOMPARE(s.probes.size(), kProbeSettingCount);
+    for (const auto &probe : s.probes) {
         QCOMPARE(probe.port, 3);
         QCOMPARE(probe.passes, kProbePasses);
     }
-    QStringList openClose = port.log;
+    QStringList openClose = s.port.log;
     openClose.removeIf([](const QString &l) { return !l.startsWith(QLatin1String("Open")) && !l.startsWith(QLatin1String("Close")); });
     QStringList expectedOpenClose;
-    for (int s = 0; s < kProbeSettingCount; ++s)
-        expectedOpenClose << QStringLiteral("Open 3 %1").arg(QLatin1String(kProbeSettings[s])) << "Close 3";
+    for (int i = 0; i < kProbeSettingCount; ++i)
+        expectedOpenClose << QStringLiteral("Open 3 %1").arg(QLatin1String(kProbeSettings[i])) << "Close 3";
     QCOMPARE(openClose, expectedOpenClose);
-    QCOMPARE(filtered(port.log, QStringLiteral("Output")).first(), QStringLiteral("Output 02"));
-    QVERIFY(!port.open);
+    QCOMPARE(filtered(s.port.log, QStringLiteral("Output")).first(), QStringLiteral("Output 02"));
+    QVERIFY(!s.port.open);
 }
 
 void TestPortTest::answerAtSetting_data()
@@ -138,37 +195,31 @@ void TestPortTest::answerAtSetting_data()
 void TestPortTest::answerAtSetting()
 {
     QFETCH(int, setting);
-    ScriptedPort port;
-    port.ports[1].kind = Kind::Present; // silent
-    port.ports[2].kind = Kind::Present;
-    port.ports[2].answerAt = setting;
-    port.ports[3].kind = Kind::Present;
-    port.ports[3].answerAt = 0; // would answer too, but is never reached
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::Found);
+    Ports s;
+    s.unit(1); // silent
+    s.unit(2, setting);
+    s.unit(3, 0); // would answer too, but is never reached
+    QCOMPARE(s.run(), PortTestEnding::Found);
 
     QCOMPARE(Variabili::intComPort, qint16(2));
-    QStringList expected = allSettings(1);
-    for (int s = 0; s <= setting; ++s)
-        expected << status(2, s);
+    QStringList expected = probingTexts(1) + probingTexts(2, setting + 1);
     expected << Variabili::strConnected + QStringLiteral("2");
-    QCOMPARE(view.statusTexts(), expected);
+    QCOMPARE(s.view.statusTexts(), expected);
 
     // The answering wait ends at once on the 30 bytes.
-    QCOMPARE(port.probes.size(), kProbeSettingCount + setting + 1);
-    QCOMPARE(port.probes.last().passes, port.ports[2].answerAfterPasses);
-    QVERIFY(port.log.contains(QStringLiteral("Input 30")));
-    QVERIFY(!port.log.contains(QStringLiteral("CommPort=3")));
-    QVERIFY(!port.open);
-    QCOMPARE(port.log.last(), QStringLiteral("Close 2"));
+    QCOMPARE(s.probes.size(), kProbeSettingCount + setting + 1);
+    QCOMPARE(s.probes.last().passes, s.units[2].probeAnswerPasses);
+    QVERIFY(s.port.log.contains(QStringLiteral("Input 30")));
+    QVERIFY(!s.port.log.contains(QStringLiteral("CommPort=3")));
+    QVERIFY(!s.port.open);
+    QCOMPARE(s.port.log.last(), QStringLiteral("Close 2"));
 
-    QCOMPARE(view.callsFrom(QStringLiteral("Text1(6).Text=") + Variabili::strConnected),
+    QCOMPARE(s.view.callsFrom(QStringLiteral("Text1(6).Text=") + Variabili::strConnected),
              (QStringList{QStringLiteral("Text1(6).Text=") + Variabili::strConnected + QStringLiteral("2"),
                           "FraCom.Visible=false", "cmdCom.Visible=false", "cmdOk.Visible=true",
                           "cmdPrec.Visible=true", "Image4.Visible=true",
                           QStringLiteral("Text1(0).Text=") + Variabili::strIstrPowerOff}));
-    QVERIFY(!view.calls.contains(QStringLiteral("cmdCom.Enabled=true")));
+    QVERIFY(!s.view.calls.contains(QStringLiteral("cmdCom.Enabled=true")));
 }
 
 void TestPortTest::answerMustBeExactly30_data()
@@ -182,45 +233,35 @@ void TestPortTest::answerMustBeExactly30_data()
 void TestPortTest::answerMustBeExactly30()
 {
     QFETCH(int, length);
-    ScriptedPort port;
-    port.ports[1].kind = Kind::Present;
-    port.ports[1].answerAt = 2;
-    port.ports[1].answerLength = length;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::NoPort);
-    QCOMPARE(port.probes.size(), kProbeSettingCount); // the next settings are still tried
-    QCOMPARE(port.probes.at(2).passes, kProbePasses); // the wait runs to its last pass
-    QVERIFY(!port.log.contains(QStringLiteral("Input %1").arg(length)));
+    Ports s;
+    s.unit(1, 2);
+    s.units[1].probeAnswer = {length};
+    QCOMPARE(s.run(), PortTestEnding::NoPort);
+    QCOMPARE(s.probes.size(), kProbeSettingCount); // the next settings are still tried
+    QCOMPARE(s.probes.at(2).passes, kProbePasses); // the wait runs to its last pass
+    QVERIFY(!s.port.log.contains(QStringLiteral("Input %1").arg(length)));
 }
 
 void TestPortTest::lowerPortWins()
 {
-    ScriptedPort port;
-    for (int p : {2, 3}) {
-        port.ports[p].kind = Kind::Present;
-        port.ports[p].answerAt = 0;
-    }
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::Found);
+    Ports s;
+    for (int p : {2, 3})
+        s.unit(p, 0);
+    QCOMPARE(s.run(), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
-    QCOMPARE(filtered(port.log, QStringLiteral("CommPort=")), (QStringList{"CommPort=1", "CommPort=2"}));
+    QCOMPARE(filtered(s.port.log, QStringLiteral("CommPort=")), (QStringList{"CommPort=1", "CommPort=2"}));
 }
 
 void TestPortTest::stopPendingBeforeClick()
 {
-    ScriptedPort port;
-    port.ports[1].kind = Kind::Present;
-    port.ports[1].answerAt = 0;
+    Ports s;
+    s.unit(1, 0);
     Variabili::strFerma = QStringLiteral("ferma");
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::Stopped);
-    QCOMPARE(port.log, QStringList{"CommPort=1"});
-    QCOMPARE(view.calls, (QStringList{"cmdCom.Enabled=false", "cmdCom.Enabled=true"}));
+    QCOMPARE(s.run(), PortTestEnding::Stopped);
+    QCOMPARE(s.port.log, QStringList{"CommPort=1"});
+    QCOMPARE(s.view.calls, (QStringList{"cmdCom.Enabled=false", "cmdCom.Enabled=true"}));
     QCOMPARE(Variabili::strFerma, QString());
-    QCOMPARE(port.opens, 0);
+    QCOMPARE(s.port.opens, 0);
 }
 
 void TestPortTest::stopDuringWait_data()
@@ -245,48 +286,41 @@ void TestPortTest::stopDuringWait()
     QFETCH(int, stopProbe);
     QFETCH(QStringList, logTail);
     QFETCH(int, probes);
-    ScriptedPort port;
+    Ports s;
     for (int p = 1; p <= 4; ++p)
-        port.ports[p].kind = Kind::Present;
-    if (answeringPort)
-        port.ports[answeringPort].answerAt = 0;
-    CountingPump pump(port);
-    pump.onPass = [&port, stopProbe](int) {
-        if (port.probes.size() == stopProbe && port.probes.last().passes == 2)
+        s.unit(p, p == answeringPort ? 0 : -1);
+    s.onPass = [&s, stopProbe] {
+        if (s.probes.size() == stopProbe && s.probes.last().passes == 2)
             Variabili::strFerma = QStringLiteral("ferma"); // a key press in the status line
     };
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::Stopped);
+    QCOMPARE(s.run(), PortTestEnding::Stopped);
 
-    QCOMPARE(port.probes.size(), probes);
+    QCOMPARE(s.probes.size(), probes);
     if (!answeringPort)
-        QCOMPARE(port.probes.last().passes, kProbePasses); // the wait is not cut short
-    QCOMPARE(port.log.mid(port.log.size() - logTail.size()), logTail);
-    QVERIFY(!port.open);
+        QCOMPARE(s.probes.last().passes, kProbePasses); // the wait is not cut short
+    QCOMPARE(s.port.log.mid(s.port.log.size() - logTail.size()), logTail);
+    QVERIFY(!s.port.open);
     QCOMPARE(Variabili::strFerma, QString());
     QCOMPARE(Variabili::intComPort, qint16(0));
-    QCOMPARE(view.calls.last(), QStringLiteral("cmdCom.Enabled=true"));
-    QVERIFY(!view.statusTexts().contains(Variabili::strNoPort));
-    QVERIFY(filtered(view.calls, QStringLiteral("optCom")).isEmpty());
-    QVERIFY(!view.calls.contains(QStringLiteral("cmdCom.Visible=false")));
+    QCOMPARE(s.view.calls.last(), QStringLiteral("cmdCom.Enabled=true"));
+    QVERIFY(!s.view.statusTexts().contains(Variabili::strNoPort));
+    QVERIFY(filtered(s.view.calls, QStringLiteral("optCom")).isEmpty());
+    QVERIFY(!s.view.calls.contains(QStringLiteral("cmdCom.Visible=false")));
 }
 
 void TestPortTest::lostDeviceDoesNotBlockNextPorts()
 {
-    ScriptedPort port;
-    port.ports[1].kind = Kind::Present;
-    port.ports[1].loseAt = 1; // unplugged during the 300 baud wait
-    port.ports[2].kind = Kind::Present;
-    port.ports[2].answerAt = 3;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::Found);
+    Ports s;
+    s.unit(1);
+    s.loseAt[1] = 1; // unplugged during the 300 baud wait
+    s.unit(2, 3);
+    QCOMPARE(s.run(), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
-    QCOMPARE(view.unavailable, QStringList{"1 Other"});
+    QCOMPARE(s.view.unavailable, QStringList{"1 Other"});
     // The lost port is closed before the next port is selected.
-    const qsizetype close1 = port.log.indexOf(QStringLiteral("Close 1"), port.log.indexOf(QStringLiteral("Open 1 300,N,8,1")));
+    const qsizetype close1 = s.port.log.indexOf(QStringLiteral("Close 1"), s.port.log.indexOf(QStringLiteral("Open 1 300,N,8,1")));
     QVERIFY(close1 > 0);
-    QCOMPARE(port.log.at(close1 + 1), QStringLiteral("CommPort=2"));
+    QCOMPARE(s.port.log.at(close1 + 1), QStringLiteral("CommPort=2"));
 }
 
 void TestPortTest::probeWaitSizing()
@@ -297,19 +331,17 @@ void TestPortTest::probeWaitSizing()
     QCOMPARE(probeWaitTotal(9600, ProbeTiming{5ms, 0.5}), std::chrono::nanoseconds(16666667 + 5000000));
 
     // The passes of each wait are spread over exactly that duration.
-    ScriptedPort port;
-    port.ports[1].kind = Kind::Present;
-    CountingPump pump(port);
-    RecordingView view;
-    QCOMPARE(runPortTest(port, pump, view), PortTestEnding::NoPort);
-    QCOMPARE(port.probes.size(), kProbeSettingCount);
+    Ports s;
+    s.unit(1);
+    QCOMPARE(s.run(), PortTestEnding::NoPort);
+    QCOMPARE(s.probes.size(), kProbeSettingCount);
     std::chrono::nanoseconds scan{0};
-    for (int s = 0; s < kProbeSettingCount; ++s) {
-        const auto &probe = port.probes.at(s);
-        const auto total = probeWaitTotal(LineSettings::parse(QLatin1String(kProbeSettings[s])).baud);
+    for (int i = 0; i < kProbeSettingCount; ++i) {
+        const auto &probe = s.probes.at(i);
+        const auto total = probeWaitTotal(LineSettings::parse(QLatin1String(kProbeSettings[i])).baud);
         const auto spread = std::chrono::duration_cast<std::chrono::nanoseconds>(probe.lastDeadline - probe.firstDeadline);
         QVERIFY2(qAbs((spread - (total - total / kProbePasses)).count()) <= 2,
-                 qPrintable(QStringLiteral("setting %1: spread %2 ns").arg(s).arg(spread.count())));
+                 qPrintable(QStringLiteral("setting %1: spread %2 ns").arg(i).arg(spread.count())));
         QVERIFY(probe.firstDeadline >= probe.sentAt + total / kProbePasses);
         scan += total;
     }

@@ -2,10 +2,11 @@
 // the test owns.
 #include "CommEvents.h"
 #include "EventPump.h"
+#include "FakeViews.h"
 #include "MSComm.h"
 #include "PtyPeer.h"
 #include "RunTimeError.h"
-#include "SerialFakes.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
@@ -21,29 +22,13 @@
 
 using namespace std::chrono_literals;
 using Clock = EventPump::Clock;
+using testutil::mapPorts;
+using testutil::pumpUntil;
 
 namespace {
 
 // Probe waits short enough for a quick suite, long enough for a busy machine.
 const ProbeTiming kFastTiming{150ms, 0.02};
-
-void mapPorts(const QStringList &devices)
-{
-    const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
-    for (int i = 0; i < 4; ++i)
-        qputenv(names[i], QFile::encodeName(devices.value(i)));
-}
-
-// Runs the pump until `done` holds (at most a few seconds of passes).
-bool pumpUntil(const std::function<bool()> &done, int maxPasses = 2000)
-{
-    for (int i = 0; i < maxPasses; ++i) {
-        if (done())
-            return true;
-        EventPump::instance().DoEvents();
-    }
-    return done();
-}
 
 // Waits for the peer without running any event of this program.
 bool peerReceives(const PtyPeer &peer, qsizetype size)
@@ -63,11 +48,6 @@ int errorNumber(const std::function<void()> &operation)
     return 0;
 }
 
-QString status(int port, int setting)
-{
-    return QStringLiteral("Test com %1 Setting %2").arg(port).arg(QLatin1String(kProbeSettings[setting]));
-}
-
 class ScriptedCounters : public LineCounterSource
 {
 public:
@@ -76,17 +56,6 @@ public:
 
 private:
     LineCounters *m_counters;
-};
-
-class RecordingEventView : public CommEventView
-{
-public:
-    bool visible = false;
-    QStringList texts;
-    int shown = 0;
-    bool progressBarVisible() const override { return visible; }
-    void showErrorBox() override { ++shown; }
-    void setErrorText(const QString &text) override { texts << text; }
 };
 
 QByteArray pattern(int size)
@@ -211,17 +180,13 @@ void TestDevices::foundAt9600OnCom2()
     QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
 
-    QStringList expected;
-    for (int s = 0; s < kProbeSettingCount; ++s)
-        expected << status(1, s);
-    for (int s = 0; s <= 6; ++s)
-        expected << status(2, s);
+    QStringList expected = probingTexts(1) + probingTexts(2, 7); // up to 9600
     expected << Variabili::strConnected + QStringLiteral("2");
     QCOMPARE(view.statusTexts(), expected);
     QVERIFY(!comm.PortOpen());
     QTRY_COMPARE(com1.received(), QByteArray(8, '\x02')); // one probe per setting, nothing else
     QCOMPARE(com2.received(), QByteArray(7, '\x02'));
-    QCOMPARE(PtyPeer::openDescriptorsOn(com2.slavePath()), 0);
+    QCOMPARE(descriptorsOn(com2.slavePath()), 0);
 }
 
 void TestDevices::staleBytesAreNotCounted()
@@ -288,14 +253,14 @@ void TestDevices::peerGoneReleasesDevice()
     QList<qint16> events;
     connect(&comm, &CommControl::OnComm, this, [&] { events << comm.CommEvent(); });
     comm.setPortOpen(true);
-    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 1);
+    QCOMPARE(descriptorsOn(slave), 1);
 
     peer.hangUp();
     QVERIFY(pumpUntil([&] { return !events.isEmpty(); }));
     for (int i = 0; i < 100; ++i)
         EventPump::instance().DoEvents();
     QCOMPARE(events, QList<qint16>{CommEvents::comEventDeviceLost}); // once, not a storm
-    QCOMPARE(PtyPeer::openDescriptorsOn(slave), 0);                  // released at once
+    QCOMPARE(descriptorsOn(slave), 0);                  // released at once
     QVERIFY(comm.PortOpen()); // until the owner closes it
     QVERIFY(comm.deviceLost());
 
@@ -323,7 +288,7 @@ void TestDevices::peerGoneDuringPortTest()
     QCOMPARE(Variabili::intComPort, qint16(2));
     QCOMPARE(view.unavailable, QStringList{"1 Other"});
     QVERIFY(lost <= 1);
-    QCOMPARE(PtyPeer::openDescriptorsOn(com1.slavePath()), 0);
+    QCOMPARE(descriptorsOn(com1.slavePath()), 0);
     QCOMPARE(com1.probesSeen(), 1);
 }
 
@@ -376,7 +341,7 @@ void TestDevices::portHeldByAnotherControl()
     comm.setPortOpen(true); // free again once the holder has closed
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
-    QCOMPARE(PtyPeer::openDescriptorsOn(peer.slavePath()), 0);
+    QCOMPARE(descriptorsOn(peer.slavePath()), 0);
 }
 
 void TestDevices::absentPorts()
@@ -476,7 +441,7 @@ void TestDevices::lineErrorsFromCounters()
     QCOMPARE(codes.size(), 1);
     QVERIFY(pumpUntil([&] { return codes.size() == 2; }));
     QCOMPARE(codes.last(), CommEvents::comEventFrame);
-    QCOMPARE(view.shown, 0);
+    QCOMPARE(view.calls.count(QStringLiteral("show")), 0);
     QCOMPARE(Variabili::strFerma, QString());
 
     // Transfer running: shown, and the stop request raised.
@@ -485,14 +450,14 @@ void TestDevices::lineErrorsFromCounters()
     counters.brk += 1;
     QVERIFY(pumpUntil([&] { return codes.size() == 4; }));
     QCOMPARE(codes.mid(2), (QList<qint16>{CommEvents::comEventBreak, CommEvents::comEventRxParity}));
-    QCOMPARE(view.texts, (QStringList{"Break error", "Parity Error"}));
+    QCOMPARE(view.texts(), (QStringList{"Break error", "Parity Error"}));
     QCOMPARE(Variabili::strFerma, QStringLiteral("ferma"));
 
     // Line-state changes never stop a transfer.
     Variabili::strFerma.clear();
     counters.dsr += 1;
     QVERIFY(pumpUntil([&] { return codes.size() == 5; }));
-    QCOMPARE(view.texts.size(), 2);
+    QCOMPARE(view.texts().size(), 2);
     QCOMPARE(Variabili::strFerma, QString());
     comm.setPortOpen(false);
 }

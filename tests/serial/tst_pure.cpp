@@ -1,6 +1,7 @@
 // Pure cores: the settings string, the event table and its handler, the line
 // counters, and the mapping of port numbers onto devices.
 #include "CommEvents.h"
+#include "FakeViews.h"
 #include "LineErrors.h"
 #include "LineSettings.h"
 #include "MSComm.h"
@@ -16,21 +17,6 @@ Q_DECLARE_METATYPE(LineCounters)
 Q_DECLARE_METATYPE(DriverErrorCounts)
 
 namespace {
-
-class RecordingEventView : public CommEventView
-{
-public:
-    bool visible = false;
-    QStringList calls;
-    bool progressBarVisible() const override { return visible; }
-    void showErrorBox() override { calls << QStringLiteral("show"); }
-    void setErrorText(const QString &text) override { calls << QStringLiteral("text=") + text; }
-    void raiseStop() override
-    {
-        calls << QStringLiteral("stop");
-        CommEventView::raiseStop();
-    }
-};
 
 PortMap::PortEntry entry(const QString &path)
 {

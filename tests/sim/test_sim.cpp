@@ -212,6 +212,22 @@ UpgradeRun hostUpgrade(Host &h, const QByteArray &image, const QByteArray &bad =
     return run;
 }
 
+/// Links, then either erases and sends the first record of `image` and then
+/// its second, or asks for the backup, takes the first block and asks for the second.
+void toSecondFrame(Host &h, bool upgrade, const QByteArray &image)
+{
+    QCOMPARE(h.exchange(ENQ, 1), ACK);
+    if (upgrade) {
+        QCOMPARE(h.exchange("B", 1), ACK);
+        QCOMPARE(h.exchange(image.left(16), 1), ACK);
+        h.send(image.mid(16, 16));
+    } else {
+        QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
+        QCOMPARE(h.exchange(ACK, 17).size(), 17);
+        h.send(ACK);
+    }
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -668,16 +684,7 @@ private slots:
         auto unit = startUnit(o);
         Host h(unit->slavePath());
         const QByteArray image = qbytes(generateImage(2, 5));
-        QCOMPARE(h.exchange(ENQ, 1), ACK);
-        if (atRecord) {
-            QCOMPARE(h.exchange("B", 1), ACK);
-            QCOMPARE(h.exchange(image.left(16), 1), ACK);
-            h.send(image.mid(16, 16));
-        } else {
-            QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
-            QCOMPARE(h.exchange(ACK, 17).size(), 17);
-            h.send(ACK);
-        }
+        toSecondFrame(h, atRecord, image);
         QVERIFY(h.hungUp());
         QVERIFY(QTest::qWaitFor([&] { return unit->finished(); }, 5000));
         const SimReport r = unit->report();
@@ -702,16 +709,7 @@ private slots:
         auto unit = startUnit(o);
         Host h(unit->slavePath());
         const QByteArray image = qbytes(generateImage(2, 5));
-        QCOMPARE(h.exchange(ENQ, 1), ACK);
-        if (afterRecord) {
-            QCOMPARE(h.exchange("B", 1), ACK);
-            QCOMPARE(h.exchange(image.left(16), 1), ACK);
-            h.send(image.mid(16, 16));
-        } else {
-            QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
-            QCOMPARE(h.exchange(ACK, 17).size(), 17);
-            h.send(ACK);
-        }
+        toSecondFrame(h, afterRecord, image);
         h.send(ENQ + PROBE); // handled after everything before them
         const unsigned probes = 1 + (afterRecord ? unsigned(image.mid(16, 16).count('\x02')) : 0);
         QVERIFY(reportShows(*unit, [probes](const SimReport &r) { return r.probesReceived == probes; }));

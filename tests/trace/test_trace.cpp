@@ -6,17 +6,18 @@
 
 #include "CommControl.h"
 #include "EventPump.h"
-#include "FileDialog.h"
+#include "FakeViews.h"
 #include "ImageFile.h"
 #include "MSComm.h"
 #include "PortTest.h"
+#include "PtyPeer.h"
 #include "RunTimeError.h"
 #include "SimImage.h"
+#include "SimUnit.h"
 #include "StartProcedure.h"
+#include "TestUtil.h"
 #include "Testfile.h"
 #include "Trace.h"
-#include "TransferView.h"
-#include "UnitSimulator.h"
 #include "Variabili.h"
 
 #include <QDateTime>
@@ -27,14 +28,13 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testutil::mapPorts;
+using testutil::pumpUntil;
+using testutil::writeAll;
 
 namespace {
 
@@ -96,68 +96,6 @@ int indexOf(const QStringList &lines, const QString &prefix, int from = 0)
     return -1;
 }
 
-QByteArray qbytes(const k410sim::Bytes &b)
-{
-    return QByteArray(reinterpret_cast<const char *>(b.data()), qsizetype(b.size()));
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-/// Runs the event pump until `done` holds or the passes run out.
-bool pumpUntil(const std::function<bool()> &done, int passes = 4000)
-{
-    for (int i = 0; i < passes && !done(); ++i)
-        EventPump::instance().DoEvents();
-    return done();
-}
-
-/// A pseudo-terminal whose master the test reads and writes directly.
-class Line
-{
-public:
-    Line()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return;
-        m_slave = QString::fromLocal8Bit(::ptsname(m_master));
-        termios t{};
-        ::tcgetattr(m_master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(m_master, TCSANOW, &t);
-    }
-    ~Line()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    QString slave() const { return m_slave; }
-    bool send(const QByteArray &bytes) { return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
-    /// Waits (boundedly) for `count` bytes from the program.
-    QByteArray take(int count)
-    {
-        QByteArray got;
-        for (int i = 0; i < 500 && got.size() < count; ++i) {
-            pollfd p{m_master, POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-                char buf[256];
-                const ssize_t n = ::read(m_master, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, n);
-            }
-        }
-        return got;
-    }
-
-private:
-    int m_master = -1;
-    QString m_slave;
-};
-
 /// Redirects this process's stderr into a file for as long as it lives.
 class StderrCapture
 {
@@ -173,8 +111,7 @@ public:
     QByteArray text()
     {
         restore();
-        QFile f(m_file.fileName());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return testutil::readAll(m_file.fileName());
     }
 
 private:
@@ -189,58 +126,6 @@ private:
     }
     QTemporaryFile m_file;
     int m_saved = -1;
-};
-
-class NullPortTestView : public PortTestView
-{
-public:
-    void setComButtonEnabled(bool) override {}
-    void setComButtonVisible(bool) override {}
-    void setStatusLineVisible(bool) override {}
-    void setStatusText(const QString &) override {}
-    void setNextVisible(bool) override {}
-    void setPreviousVisible(bool) override {}
-    void setPortFrameCaption(const QString &) override {}
-    void setPortFrameVisible(bool) override {}
-    void setPortOptionEnabled(int, bool) override {}
-    void setInstruction(const QString &) override {}
-    void setPowerAdapterVisible(bool) override {}
-};
-
-class AnsweringDialog : public FileDialog
-{
-public:
-    QString savePath, openPath;
-    void ShowSave() override { FileName = savePath; }
-    void ShowOpen() override { FileName = openPath; }
-};
-
-/// The window as far as the transfer touches it; only the error box is kept.
-class QuietTransferView : public TransferView
-{
-public:
-    void setInstruction(const QString &) override {}
-    void setStatus(const QString &) override {}
-    void placeStatusLine() override {}
-    void setTransferPicturesVisible(bool) override {}
-    void hideStart() override {}
-    void setStartEnabled(bool) override {}
-    void setModeFrameVisible(bool) override {}
-    void showNextAndPrevious() override {}
-    void clearModeOptions() override {}
-    float progressValue() const override { return m_value; }
-    void setProgressValue(float value) override { m_value = qBound(0.0f, value, 100.0f); }
-    void setProgressVisible(bool) override {}
-    void setProgressCaption(const QString &) override {}
-    void setProgressCaptionVisible(bool) override {}
-    void showError(const QString &text) override { error = text; }
-    FileDialog &dlgOpen() override { return dialog; }
-
-    AnsweringDialog dialog;
-    QString error;
-
-private:
-    float m_value = 0;
 };
 
 k410sim::SimOptions quickUnit(unsigned records)
@@ -263,12 +148,6 @@ class TestTrace : public QObject
     int m_case = 0;
 
     QString freshPath() { return m_dir.filePath(QStringLiteral("trace-%1.txt").arg(++m_case)); }
-
-    static void mapPorts(const QStringList &devices)
-    {
-        for (int i = 0; i < 4; ++i)
-            qputenv(kPortVariables[i], QFile::encodeName(devices.value(i)));
-    }
 
 private slots:
     void init()
@@ -354,7 +233,7 @@ private slots:
     void appendsToWhatIsThere()
     {
         const QString path = freshPath();
-        QVERIFY(writeFile(path, "earlier run\n"));
+        QVERIFY(writeAll(path, "earlier run\n"));
         QVERIFY(Trace::open(path));
         Trace::sent("A");
         QVERIFY(Trace::open(path)); // a second start appends as well
@@ -420,11 +299,11 @@ private slots:
 
     void serialControlOverPty()
     {
-        Line line;
-        QVERIFY(!line.slave().isEmpty());
+        PtyPeer line;
+        QVERIFY(!line.slavePath().isEmpty());
         // Named per run: the serial library's lock file is named after the device.
         const QString absent = m_dir.filePath(QStringLiteral("absent-com2"));
-        mapPorts({line.slave(), absent});
+        mapPorts({line.slavePath(), absent});
         const QString path = freshPath();
         qputenv(Trace::kEnvironmentVariable, QFile::encodeName(path));
         QVERIFY(Trace::openFromEnvironment());
@@ -456,7 +335,7 @@ private slots:
         Trace::close();
 
         const QStringList lines = texts(readTrace(path));
-        const QString device = QStringLiteral("COM1 (%1)").arg(line.slave());
+        const QString device = QStringLiteral("COM1 (%1)").arg(line.slavePath());
         QCOMPARE(lines.size(), 9);
         QVERIFY(lines[0].startsWith(QStringLiteral("# k410-bios trace opened ")));
         QVERIFY2(lines[1].startsWith(
@@ -473,8 +352,8 @@ private slots:
         QTemporaryDir dir;
         const QString oldCurrent = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        Line line;
-        mapPorts({line.slave()});
+        PtyPeer line;
+        mapPorts({line.slavePath()});
         QVERIFY(!Trace::openFromEnvironment());
         {
             MSComm port;
@@ -504,13 +383,13 @@ private slots:
     {
         QFETCH(QString, scenario);
         QFETCH(QString, ending);
-        std::unique_ptr<k410sim::UnitSimulator> unit;
+        std::unique_ptr<SimUnit> unit;
         if (scenario == QLatin1String("found")) {
             k410sim::SimOptions o = quickUnit(3);
             o.probeSpeed = 2400;
-            unit = std::make_unique<k410sim::UnitSimulator>(o);
-            unit->start();
-            mapPorts({QString::fromStdString(unit->slavePath()), QString(), QString(), QString()});
+            unit = std::make_unique<SimUnit>(o);
+            QVERIFY2(unit->start(), qPrintable(unit->errorText()));
+            mapPorts({unit->device(), QString(), QString(), QString()});
         } else {
             mapPorts({QString(), QString(), QString(), QString()});
         }
@@ -520,7 +399,7 @@ private slots:
         const QString path = freshPath();
         QVERIFY(Trace::open(path));
         MSComm port;
-        NullPortTestView view;
+        RecordingView view;
         runPortTest(port, EventPump::instance(), view, ProbeTiming{150ms, 0.02});
         Trace::close();
         if (unit)
@@ -534,7 +413,7 @@ private slots:
         QCOMPARE(indexOf(lines, QStringLiteral("END "), end + 1), -1); // one ending only
 
         if (scenario == QLatin1String("found")) {
-            const QString device = QStringLiteral("COM1 (%1)").arg(QString::fromStdString(unit->slavePath()));
+            const QString device = QStringLiteral("COM1 (%1)").arg(unit->device());
             // Each setting up to the unit's: opened, probed, closed; the answer arrives at 2400.
             for (const char *setting : {"110,N,8,1", "300,N,8,1", "600,N,8,1", "1200,N,8,1", "2400,N,8,1"})
                 QVERIFY2(lines.contains(QStringLiteral("OPEN %1 %2").arg(device, QLatin1String(setting))), setting);
@@ -580,18 +459,19 @@ private slots:
             o.hangupAtRecord = 3;
         if (scenario == QLatin1String("silent"))
             o.silentAfterRecord = 2;
-        k410sim::UnitSimulator unit(o);
-        const QByteArray unitFirmware = qbytes(unit.firmware());
-        unit.start();
+        SimUnit unit(o);
+        const QByteArray unitFirmware = unit.firmware();
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
 
-        const QByteArray image = qbytes(k410sim::generateImage(kRecords, 77));
-        QuietTransferView view;
-        view.dialog.savePath = dir.filePath(QStringLiteral("unit.bak"));
-        view.dialog.openPath = dir.filePath(QStringLiteral("new.bio"));
-        QVERIFY(writeFile(view.dialog.openPath, scenario == QLatin1String("damaged")
-                                                    ? qbytes(k410sim::damageImage(k410sim::generateImage(kRecords, 77), kRecords))
-                                                    : image));
-        const QString slave = QString::fromStdString(unit.slavePath());
+        const QByteArray image = toBytes(k410sim::generateImage(kRecords, 77));
+        const QString savePath = dir.filePath(QStringLiteral("unit.bak"));
+        const QString openPath = dir.filePath(QStringLiteral("new.bio"));
+        FakeView view;
+        view.dialog.answers = mode == 1 ? QStringList{savePath, openPath} : QStringList{openPath};
+        QVERIFY(writeAll(openPath, scenario == QLatin1String("damaged")
+                                       ? toBytes(k410sim::damageImage(k410sim::generateImage(kRecords, 77), kRecords))
+                                       : image));
+        const QString slave = unit.device();
         mapPorts({QString(), slave});
         Variabili::intComPort = 2;
         Variabili::bytMode = quint8(mode);
@@ -640,16 +520,12 @@ private slots:
                 // The unit's firmware arrives as sent and is what the backup holds.
                 QVERIFY(tx.startsWith("\x05"));
                 QVERIFY(tx.contains("A"));
-                const QByteArray saved = [&] {
-                    QFile f(view.dialog.savePath);
-                    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-                }();
-                QCOMPARE(saved, unitFirmware);
+                QCOMPARE(testutil::readAll(savePath), unitFirmware);
                 QVERIFY(rx.contains(unitFirmware));
             }
             QCOMPARE(rx.right(1), QByteArray("\x06")); // the final answer to the trailer
         } else if (scenario == QLatin1String("damaged")) {
-            QCOMPARE(lines[end], QStringLiteral("END transfer damaged-file ") + view.dialog.openPath);
+            QCOMPARE(lines[end], QStringLiteral("END transfer damaged-file ") + openPath);
             QCOMPARE(tx, QByteArray()); // nothing reaches the unit from a damaged image
         } else if (scenario == QLatin1String("hangup")) {
             QVERIFY2(lines[end].startsWith(QStringLiteral("END transfer error %1 ").arg(kErrDeviceLost)), qPrintable(all));

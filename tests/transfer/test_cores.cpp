@@ -3,8 +3,8 @@
 // (FaultyFiles_*.cpp), with rows for what each platform can be handed.
 // test_cores_posix.cpp holds the faults only POSIX calls can make.
 
-#include "Fakes.h"
 #include "FaultyFiles.h"
+#include "ScriptedUnit.h"
 #include "ImageFile.h"
 #include "Progress.h"
 #include "Protocol.h"

@@ -3,7 +3,7 @@
 // owned by another user. Not built on Windows; test_cores.cpp holds the
 // tables both platforms run.
 
-#include "Fakes.h"
+#include "ScriptedUnit.h"
 #include "FaultyFiles.h"
 #include "ImageFile.h"
 #include "RunTimeError.h"

@@ -2,9 +2,12 @@
 // the bytes on the wire, the files on disk, the window's texts and controls,
 // and which of the three endings is reached.
 
-#include "Fakes.h"
+#include "FakeCommPort.h"
+#include "FakePump.h"
+#include "FakeViews.h"
 #include "ImageFile.h"
 #include "RunTimeError.h"
+#include "ScriptedUnit.h"
 #include "StartProcedure.h"
 #include "TestUtil.h"
 #include "Testfile.h"
@@ -19,17 +22,26 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using Clock = EventPump::Clock;
+
+/// The unit on COM2 (intComPort), the pump's clock stamping every write.
 struct Rig
 {
     ScriptedUnit unit;
-    FakePort port;
-    FakePump pump{port, unit};
+    FakeCommPort port;
+    FakePump pump{port};
     FakeView view;
+    QList<Clock::time_point> writeTimes;
 
     Rig()
     {
-        port.unit = &unit;
-        port.clock = &pump.now;
+        port.plug(2, unit);
+        port.setSettings(QStringLiteral("9600,N,8,1")); // the procedure sets its own
+        pump.budget = 100000;
+        port.responder = [this](const QByteArray &, qint16, const QString &) {
+            writeTimes << pump.now;
+            return QByteArray();
+        };
     }
     void run()
     {
@@ -153,7 +165,7 @@ private slots:
         QCOMPARE(open.kind + open.title + "|" + open.fileName, "open" + strOpenTitle + "|");
         QCOMPARE(open.filter, QStringLiteral("File bio (*.bio)|*.bio|File bak (*.bak)|*.bak"));
 
-        // At the open dialog (B7 done): "Bios saved", display reset, port still open.
+        // At the open dialog (the backup saved): "Bios saved", display reset, port still open.
         QCOMPARE(atOpen.status, strBiosSaved);
         QVERIFY(!atOpen.barVisible && !atOpen.captionVisible);
         QCOMPARE(atOpen.value, 0.0f);
@@ -256,7 +268,8 @@ private slots:
         bytMode = quint8(mode);
         const QByteArray firmware = testImage(4);
         r.unit.firmware = firmware;
-        r.port.failOpen = failOpen;
+        if (failOpen)
+            r.port.failOpen(2, kErrPortAlreadyOpen);
         writeImage(image);
         for (QString &a : answers)
             a = a == "SAVE" ? m_save : a == "IMAGE" ? m_image : a;
@@ -526,7 +539,7 @@ private slots:
         checkNormalEnding(r, strUpgrDone);
         QCOMPARE(r.wire().left(8), QByteArray(7, 0x05) + "B");
         for (int i = 1; i < 7; ++i) {
-            const auto gap = r.port.writeTimes[i] - r.port.writeTimes[i - 1];
+            const auto gap = r.writeTimes[i] - r.writeTimes[i - 1];
             const auto pace = i < 6 ? 20ms : 40ms; // the 6th request was answered 0x06 0x06
             QVERIFY2(gap >= pace && gap <= pace + 4ms, qPrintable(QString::number(gap.count())));
         }

@@ -56,9 +56,12 @@ inline QStringList sorted(QStringList names)
     return names;
 }
 
-/// A fresh window state: the catalogue in English, nothing pending, a closed fake port.
+/// A fresh window state: nothing pending, no port or mode chosen, a closed fake port.
 inline FakeCommPort *freshPort(frmIstruzioni &window)
 {
+    Variabili::strFerma.clear();
+    Variabili::bytMode = 0;
+    Variabili::intComPort = 0;
     auto port = std::make_unique<FakeCommPort>();
     FakeCommPort *raw = port.get();
     window.setCommControl(std::move(port));

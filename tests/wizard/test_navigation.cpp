@@ -67,7 +67,6 @@ class TestNavigation : public QObject
 {
     Q_OBJECT
     frmIstruzioni &w = frmIstruzioni::instance();
-    FakeCommPort *port = nullptr;
 
     void open(Loader loader = &Testfile::LoadEnglish)
     {
@@ -86,13 +85,7 @@ class TestNavigation : public QObject
     }
 
 private slots:
-    void init()
-    {
-        strFerma.clear();
-        bytMode = 0;
-        intComPort = 0;
-        port = freshPort(w);
-    }
+    void init() { freshPort(w); }
     void cleanup() { forceUnload(w); }
 
     void walkForward_data() { addLanguages(); }

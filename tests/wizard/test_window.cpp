@@ -36,13 +36,7 @@ class TestWindow : public QObject
     }
 
 private slots:
-    void init()
-    {
-        strFerma.clear();
-        bytMode = 0;
-        intComPort = 0;
-        port = freshPort(w);
-    }
+    void init() { port = freshPort(w); }
     void cleanup() { forceUnload(w); }
 
     void initialState_data()

@@ -1,10 +1,9 @@
-#include "Fakes.h"
+#include "ScriptedUnit.h"
 
-#include "RunTimeError.h"
-#include "Variabili.h"
+#include <utility>
 
 namespace {
-constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15;
+constexpr char kProbe = 0x02, kEnq = 0x05, kAck = 0x06, kNak = 0x15;
 }
 
 QByteArray testRecord(const QByteArray &data13)
@@ -36,8 +35,9 @@ QByteArray testImage(int records, const QByteArray &trailer)
 
 // ---------------------------------------------------------------- unit
 
-void ScriptedUnit::receive(const QByteArray &bytes)
+void ScriptedUnit::receive(const QByteArray &bytes, const QString &settings)
 {
+    m_settings = settings;
     for (char b : bytes)
         onByte(b);
 }
@@ -69,7 +69,14 @@ void ScriptedUnit::onByte(char b)
     case State::Idle:
     case State::Linked:
     case State::Done:
-        if (b == kEnq) {
+        if (b == kProbe) {
+            if (probeSetting.isEmpty() || m_settings != probeSetting)
+                return;
+            for (int pass = 1; pass < probeAnswerPasses; ++pass)
+                m_out.append(QByteArray());
+            for (int size : probeAnswer)
+                m_out.append(QByteArray(size, 'x'));
+        } else if (b == kEnq) {
             if (ignoredLinkRequests > 0) {
                 --ignoredLinkRequests;
                 return;
@@ -159,76 +166,4 @@ QByteArray ScriptedUnit::nextDelivery()
     if (m_eraseAnswerIn >= 0)
         --m_eraseAnswerIn;
     return m_out.takeFirst();
-}
-
-// ---------------------------------------------------------------- port
-
-void FakePort::requireOpen() const
-{
-    if (!m_open)
-        throw RunTimeError(8018, QStringLiteral("Operation valid only when the port is open"));
-}
-
-void FakePort::setPortOpen(bool open)
-{
-    if (open && m_open)
-        throw RunTimeError(8005, QStringLiteral("Port already open"));
-    if (open && failOpen)
-        throw RunTimeError(8005, QStringLiteral("COM%1 is held by another program").arg(m_port));
-    m_open = open;
-    m_in.clear();
-    opens += open ? 1 : 0;
-}
-
-void FakePort::setOutput(const QByteArray &bytes)
-{
-    requireOpen();
-    writes.append(bytes);
-    writeTimes.append(clock ? *clock : Clock::time_point());
-    if (unit)
-        unit->receive(bytes);
-}
-
-// ---------------------------------------------------------------- pump
-
-bool FakePump::pass()
-{
-    ++passes;
-    if (onPass)
-        onPass();
-    if (passes > budget && !budgetExceeded) {
-        budgetExceeded = true;
-        Variabili::strFerma = Variabili::kFerma;
-    }
-    const QByteArray bytes = delivery();
-    if (!bytes.isEmpty() && m_port.PortOpen())
-        m_port.deliver(bytes);
-    return !bytes.isEmpty();
-}
-
-QByteArray FakePump::delivery()
-{
-    if (tick <= tick.zero())
-        return m_unit.nextDelivery();
-    const auto index = now.time_since_epoch() / tick;
-    if (index == m_tickIndex)
-        return {}; // still in the tick of the last delivery
-    m_tickIndex = index;
-    QByteArray bytes;
-    while (m_unit.hasOutput())
-        bytes += m_unit.nextDelivery();
-    return bytes;
-}
-
-// ---------------------------------------------------------------- window
-
-void FakeDialog::show(const QString &kind)
-{
-    shown.append({kind, DialogTitle, Filter, FileName});
-    if (onShow)
-        onShow();
-    const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
-    if (answer.isNull())
-        throw RunTimeError(kErrCancelSelected, QStringLiteral("Cancel was selected"));
-    FileName = answer;
 }

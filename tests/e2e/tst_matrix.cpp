@@ -8,21 +8,18 @@
 // the blocks accepted; and a following Upgrade must bring the unit to exactly
 // the image (after a hang-up, through a USB adapter with a 16 ms tick).
 //
-// The window runs with the real serial-port control (behind a counting
-// decorator) and the real event pump; the units are simulators run in this
-// process, whose report can be read while they run, so each step waits for
-// what the unit has seen rather than for a time.
-#include "CountingPort.h"
-#include "TestUtil.h"
-#include "UnitThread.h"
+// The window runs with the real serial-port control (seen through the fake
+// control, which counts the frames crossing it) and the real event pump; the
+// units are simulators run in this process, whose report can be read while
+// they run, so each step waits for what the unit has seen rather than for a time.
+#include "E2e.h"
 
 #include "DlgOpen.h"
+#include "FakeCommPort.h"
 #include "ImageFile.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
-#include "Testfile.h"
 #include "Variabili.h"
-#include "frmIstruzioni.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -39,9 +36,11 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <utility>
 
 using namespace Variabili;
-using namespace std::chrono_literals;
+using namespace e2e;
 
 namespace {
 
@@ -54,15 +53,10 @@ constexpr int kHungRunMs = 20000;
 
 enum class Phase { Backup, Upgrade };
 enum class Fault { HangUp, StopByKey, StopByExit, Silence };
-
-QByteArray toBytes(const k410sim::Bytes &bytes)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-}
-
-using testutil::readAll;
-using testutil::when;
-using testutil::writeAll;
+/// Frames of the transfer crossing the control: backup blocks taken by Input
+/// (16 bytes, 17 for the first, up to 4 more when the trailer came in the end
+/// block's take) and records or trailers written by Output (16 or 4 bytes).
+enum class Frame { BlockTaken, FrameSent };
 
 /// Targets of this process's open descriptors.
 QStringList openTargets()
@@ -73,19 +67,6 @@ QStringList openTargets()
     for (const QString &entry : entries)
         targets << QFile::symLinkTarget(fds.filePath(entry));
     return targets;
-}
-
-/// Open descriptors on `path` (a device or a file), also once it is gone.
-int descriptorsOn(const QString &path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    const QString target = canonical.isEmpty() ? path : canonical;
-    int count = 0;
-    for (const QString &open : openTargets()) {
-        if (open == target || open == target + QStringLiteral(" (deleted)"))
-            ++count;
-    }
-    return count;
 }
 
 /// Files open anywhere under `dir`.
@@ -140,7 +121,8 @@ class TestMatrix : public QObject
     QString m_savePath;
     QByteArray m_unitBytes;
     QByteArray m_imageBytes;
-    CountingPort *m_port = nullptr; // the window's MSComm1 in the current run
+    FakeCommPort *m_port = nullptr; // the window's MSComm1 in the current run
+    std::function<void()> m_armed;  // runs at the event pass after the armed frame
     int m_units = 0;
 
     QElapsedTimer m_clock;
@@ -164,52 +146,48 @@ class TestMatrix : public QObject
 
     static QString outPath(const k410sim::SimOptions &o) { return QFile::decodeName(o.outPath.c_str()); }
 
-    static void unloadWindow()
-    {
-        frmIstruzioni &w = frmIstruzioni::instance();
-        DlgOpen::setAnswerer({});
-        if (w.isLoaded() && w.MSComm1 && w.MSComm1->PortOpen())
-            w.MSComm1->setPortOpen(false);
-        w.hide();
-        w.Unload();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
     /// A freshly loaded window walked to the start step: the real port test
     /// finds the unit on COM1, then the mode is chosen. MSComm1 is a real
-    /// control behind a counting decorator (m_port).
+    /// control seen through the fake one (m_port), which records what crosses.
     frmIstruzioni &toStartStep(const QString &device, bool backup)
     {
-        qputenv("K410_COM1", QFile::encodeName(device));
-        for (const char *other : {"K410_COM2", "K410_COM3", "K410_COM4"})
-            qputenv(other, QByteArray());
-        unloadWindow();
-        frmIstruzioni &w = frmIstruzioni::instance();
-        auto port = std::make_unique<CountingPort>(std::make_unique<MSComm>());
+        mapPorts({device, "", "", ""});
+        auto port = std::make_unique<FakeCommPort>(std::make_unique<MSComm>());
         m_port = port.get();
-        w.setCommControl(std::move(port));
-        w.setProbeTiming(ProbeTiming{150ms, 0.02});
-        Testfile::LoadEnglish();
-        strFerma.clear();
-        bytMode = 0;
-        intComPort = 0;
-        w.Load();
+        frmIstruzioni &w = freshWindow(std::move(port));
         DlgOpen::setAnswerer([this](bool save, const QString &, const QString &, const QString &) {
             return std::optional<QString>(save ? m_savePath : m_imagePath);
         });
-        w.cmdOk->click();
-        w.cmdCom->click();
-        if (w.Text1(0)->toPlainText() == strIstrPowerOff) {
-            w.cmdOk->click();
-            (backup ? w.optBakUp : w.optUpgr)->click();
-            w.cmdOk->click();
-        }
+        walkToStart(w, backup);
         return w;
     }
 
-    static bool atStartStep(frmIstruzioni &w)
+    /// Frames of `kind` that crossed the control since the last reset.
+    int frames(Frame kind) const
     {
-        return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
+        const QList<QByteArray> &crossed = kind == Frame::BlockTaken ? m_port->takes : m_port->writes;
+        return int(std::count_if(crossed.cbegin(), crossed.cend(), [kind](const QByteArray &bytes) {
+            return kind == Frame::BlockTaken ? bytes.size() >= 16 && bytes.size() <= 17 + 4
+                                             : bytes.size() == 16 || bytes.size() == 4;
+        }));
+    }
+    /// Zeroes both counts and disarms.
+    void resetFrames()
+    {
+        m_port->writes.clear();
+        m_port->takes.clear();
+        m_armed = nullptr;
+    }
+    /// Queues `action` (to run at the next event pass, exactly where a key
+    /// press or a click on Exit would reach the procedure) once the `k`-th
+    /// frame of `kind` has crossed.
+    void armAt(Frame kind, int k, std::function<void()> action)
+    {
+        m_armed = std::move(action);
+        m_port->onTransfer = [this, kind, k] {
+            if (m_armed && frames(kind) == k)
+                QMetaObject::invokeMethod(m_port, std::exchange(m_armed, nullptr), Qt::QueuedConnection);
+        };
     }
 
     /// Presses Start and returns once the procedure has ended. A run still going
@@ -230,27 +208,6 @@ class TestMatrix : public QObject
         if (!w.txtError->isHidden())
             ending += QStringLiteral(" / error box: ") + w.txtError->text();
         ++m_endings[ending];
-    }
-
-    /// The normal ending: port closed, progress display and pictures hidden,
-    /// only Exit left, the stop request cleared.
-    static void checkNormalEnding(frmIstruzioni &w, const QString &status)
-    {
-        QCOMPARE(w.Text1(6)->toPlainText(), status);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
-        QVERIFY(!w.MSComm1->PortOpen());
-        QVERIFY(w.ProgressBar1->isHidden());
-        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Image5->isHidden());
-        QVERIFY(w.Image6->isHidden());
-        QVERIFY(w.cmdStart->isHidden());
-        QVERIFY(w.cmdOk->isHidden());
-        QVERIFY(w.cmdPrec->isHidden());
-        QVERIFY(w.fraMode->isHidden());
-        QVERIFY(!w.cmdAnnulla->isHidden());
-        QCOMPARE(bytMode, quint8(0));
-        QVERIFY(strFerma.isEmpty());
     }
 
     /// No descriptor left on the working file, the save directory or the image.
@@ -347,7 +304,8 @@ private slots:
             (inBackup ? options.hangupAtBlock : options.hangupAtRecord) = unsigned(k);
         if (fault == Fault::Silence)
             (inBackup ? options.silentAfterBlock : options.silentAfterRecord) = unsigned(k);
-        auto unit = std::make_unique<UnitThread>(options);
+        auto unit = std::make_unique<SimUnit>(options);
+        QVERIFY2(unit->start(), qPrintable(unit->errorText()));
         const QString device = unit->device();
 
         // ---- The broken run: Backup + Upgrade ---------------------------------
@@ -355,7 +313,7 @@ private slots:
         QVERIFY(atStartStep(w));
         QCOMPARE(w.cmdStart->text(), strStartBackUp);
 
-        const auto kind = inBackup ? CountingPort::Frame::BlockTaken : CountingPort::Frame::FrameSent;
+        const auto kind = inBackup ? Frame::BlockTaken : Frame::FrameSent;
         // A record is on the wire once the unit has it. (A pseudo-terminal hands
         // the bytes over at once, and closing the port puts the line back to its
         // earlier speed: bytes the unit has not read by then would reach it as
@@ -364,15 +322,15 @@ private slots:
             if (!inBackup)
                 QVERIFY(unit->waitFor([k](const k410sim::SimReport &r) { return r.recordsReceived >= unsigned(k); }));
         };
-        m_port->reset();
+        resetFrames();
         if (fault == Fault::StopByKey) {
-            m_port->armAt(kind, k, [&] {
+            armAt(kind, k, [&] {
                 onWire();
                 QTest::keyClick(w.Text1(6), Qt::Key_Shift);
             });
         }
         if (fault == Fault::StopByExit) {
-            m_port->armAt(kind, k, [&] {
+            armAt(kind, k, [&] {
                 onWire();
                 w.cmdAnnulla->click();
             });
@@ -384,7 +342,7 @@ private slots:
         if (fault == Fault::Silence) {
             exitOnSilence = when(
                 [&] {
-                    const bool hostWaits = inBackup ? m_port->blocksTaken() == k : m_port->framesSent() == k + 1;
+                    const bool hostWaits = inBackup ? frames(Frame::BlockTaken) == k : frames(Frame::FrameSent) == k + 1;
                     return hostWaits && unit->report().silent;
                 },
                 [&w] { w.cmdAnnulla->click(); });
@@ -416,7 +374,7 @@ private slots:
             unit->stop();
         } else {
             QVERIFY2(unit->waitFor([](const k410sim::SimReport &r) { return hostClosedAll(r, 2); }),
-                     reportText(unit->report()).constData());
+                     unit->reportText().constData());
         }
         QCOMPARE(descriptorsOn(device), unit->finished() ? 0 : 1); // the unit's own while it runs
         const k410sim::SimReport seen = unit->report();
@@ -430,19 +388,19 @@ private slots:
         QVERIFY(QFile::exists(workPath));
         const QByteArray work = readAll(workPath);
         if (inBackup) {
-            QCOMPARE(m_port->blocksTaken(), kept);
+            QCOMPARE(frames(Frame::BlockTaken), kept);
             QCOMPARE(work, m_unitBytes.left(kept * kRecordSize)); // the partial copy stays
             QCOMPARE(saveDirEntries(), QStringList());            // nothing saved
             QCOMPARE(unit->firmware(), m_unitBytes);
         } else {
-            QCOMPARE(m_port->blocksTaken(), kEndFrame);
+            QCOMPARE(frames(Frame::BlockTaken), kEndFrame);
             QCOMPARE(work, m_unitBytes);
             QCOMPARE(saveDirEntries(), QStringList{QStringLiteral("backup.bak")});
             QCOMPARE(readAll(m_savePath), m_unitBytes);
             QCOMPARE(unit->firmware(), m_imageBytes.left(kept * kRecordSize));
         }
         if (stop)
-            QCOMPARE(inBackup ? m_port->blocksTaken() : m_port->framesSent(), k); // stopped where asked
+            QCOMPARE(inBackup ? frames(Frame::BlockTaken) : frames(Frame::FrameSent), k); // stopped where asked
 
         // ---- The following Upgrade -------------------------------------------
         // A unit that hung up or fell silent is switched off and on again: a
@@ -457,13 +415,14 @@ private slots:
             options = unitOptions(state);
             if (fault == Fault::HangUp)
                 options.latencyMs = 16;
-            unit = std::make_unique<UnitThread>(options);
+            unit = std::make_unique<SimUnit>(options);
+            QVERIFY2(unit->start(), qPrintable(unit->errorText()));
             opens = 0;
         }
         frmIstruzioni &again = toStartStep(unit->device(), false);
         QVERIFY(atStartStep(again));
         QCOMPARE(again.cmdStart->text(), strStartUpgr);
-        m_port->reset();
+        resetFrames();
 
         runStart(again, hung);
         QVERIFY2(!hung, "the following upgrade did not end by itself");
@@ -475,9 +434,9 @@ private slots:
         checkNoFileOpen();
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(m_port->framesSent(), kEndFrame + 1); // every record and the trailer, once
+        QCOMPARE(frames(Frame::FrameSent), kEndFrame + 1); // every record and the trailer, once
         QVERIFY2(unit->waitFor([opens](const k410sim::SimReport &r) { return hostClosedAll(r, opens + 2); }),
-                 reportText(unit->report()).constData());
+                 unit->reportText().constData());
         QCOMPARE(descriptorsOn(unit->device()), 1);
         unit->stop();
         QCOMPARE(unit->report().upgradesCompleted, 1u);
