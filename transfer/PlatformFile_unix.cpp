@@ -66,6 +66,17 @@ bool clearNonBlocking(int fd)
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
+/// What was opened decides, not the name: a regular file (its status left in
+/// `st`), else why not.
+Outcome openedRegular(int fd, struct stat &st)
+{
+    if (::fstat(fd, &st) != 0)
+        return failure(errno);
+    if (!S_ISREG(st.st_mode))
+        return {Problem::NotRegular, 0, kindOf(st.st_mode)};
+    return {};
+}
+
 } // namespace
 
 Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
@@ -85,10 +96,8 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
     Descriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return failure(errno);
-    if (::fstat(fd.get(), &st) != 0)
-        return failure(errno);
-    if (!S_ISREG(st.st_mode))
-        return {Problem::NotRegular, 0, kindOf(st.st_mode)};
+    if (const Outcome opened = openedRegular(fd.get(), st); !opened.ok())
+        return opened;
     if (st.st_size > maxBytes)
         return {Problem::TooLarge, 0, {}};
     if (!clearNonBlocking(fd.get()))
@@ -168,10 +177,8 @@ Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     if (fd.get() < 0)
         return failure(errno);
-    if (::fstat(fd.get(), &st) != 0)
-        return failure(errno);
-    if (!S_ISREG(st.st_mode))
-        return {Problem::NotRegular, 0, kindOf(st.st_mode)};
+    if (const Outcome opened = openedRegular(fd.get(), st); !opened.ok())
+        return opened;
     if (!clearNonBlocking(fd.get()))
         return failure(errno);
     if (!file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))

@@ -3,6 +3,7 @@
 // implementation file per platform (FaultyFiles_unix.cpp, FaultyFiles_win.cpp).
 
 #include "ImageFile.h"
+#include "RunTimeError.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,21 @@ inline QString plantCommon(const QString &kind, const QString &path)
                    : file.errorString();
     }
     return QStringLiteral("no such faulty input: ") + kind;
+}
+
+/// Writes `bytes` as a backup through the working file: the run-time error's
+/// description, or empty when the working file took them.
+inline QString backupError(const QByteArray &bytes)
+{
+    try {
+        ImageFile::BackupWriter w;
+        w.create();
+        w.append(bytes);
+        w.finish();
+    } catch (const RunTimeError &e) {
+        return e.description();
+    }
+    return {};
 }
 
 /// A short description of what is at `path` (kind, size, writable), to show
