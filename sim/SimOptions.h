@@ -36,6 +36,7 @@ struct SimOptions
     unsigned garbage = 0;              ///< --garbage: bytes of noise sent before the first link answer
     bool ackEnqTogether = false;       ///< --ack-enq-together: 0x06 and 0x05 after "A" in one write
     bool ackRepeatedReads = false;     ///< --ack-repeated-reads: "A" received before the 0x05 is answered 0x06
+    bool dropReadOnLateA = false;      ///< --drop-read-on-late-a: an "A" received after the 0x05 drops the read
     unsigned latencyMs = 0;            ///< --latency-ms: USB adapter tick; output reaches the host at tick ends
     unsigned burstSeed = 0;            ///< --burst-seed: output cut into random bursts, held up to the latency (0 = off)
     std::string reportPath;            ///< --report: key=value report written at the end

@@ -40,6 +40,7 @@ std::string SimReport::toText() const
     num("read_requests", readRequests);
     num("read_requests_answered", readRequestsAnswered);
     num("read_repeats_acked", readRepeatsAcked);
+    num("reads_dropped", readsDropped);
     num("go_aheads", goAheads);
     num("blocks_sent", blocksSent);
     num("block_acks", blockAcks);

@@ -20,6 +20,7 @@ struct SimReport
     unsigned readRequests = 0;                     ///< read_requests: every "A" received
     unsigned readRequestsAnswered = 0;             ///< read_requests_answered: "A" answered 0x06 0x05
     unsigned readRepeatsAcked = 0;                 ///< read_repeats_acked: repeated "A" answered 0x06 before the 0x05
+    unsigned readsDropped = 0;                     ///< reads_dropped: reads given up for an "A" after the 0x05
     unsigned goAheads = 0;                         ///< go_aheads: host's 0x06 that started a block upload
     unsigned blocksSent = 0;                       ///< blocks_sent: block transmissions, repeats included
     unsigned blockAcks = 0;                        ///< block_acks: 0x06 received for a block

@@ -113,7 +113,8 @@ private:
     Bytes exchangeBytes(std::size_t count);
     void waitUntil(Clock::time_point t);
     void send(const Bytes &bytes);
-    void toHost(const std::uint8_t *data, std::size_t size);
+    void flushTx();
+    void toHost(const std::vector<Held> &bytes);
     void writeAll(const std::uint8_t *data, std::size_t size);
 
     // The USB adapter between the unit and the host (--latency-ms, --burst-seed).
@@ -135,6 +136,8 @@ private:
     int m_stopPipe[2] = {-1, -1};
     std::atomic<bool> m_stopRequested{false};
 
+    std::deque<Held> m_tx;                       // sent, still on the way (turnaround, line time), oldest first
+    bool m_flushing = false;
     std::deque<Held> m_held;                     // the adapter's buffer, oldest first
     std::optional<Clock::time_point> m_deliverAt; // next burst, while bytes are held
     Clock::time_point m_tickOrigin = Clock::now(); // the adapter's free-running tick clock
@@ -144,7 +147,7 @@ private:
 
     std::deque<Arrival> m_rx;
     Clock::time_point m_rxLineFree{};  // when the last received byte finished its line time
-    Clock::time_point m_txLineFree{};  // when the last sent byte finished its line time
+    Clock::time_point m_txLineFree{};  // when the last sent byte finishes its line time
     Clock::time_point m_lastRxReady{}; // when the last byte taken from the line finished arriving
     int m_hostOpenCount = 0;
     std::deque<std::pair<Clock::time_point, unsigned>> m_hostGoneAt; // hang-up marks (due, session) in their grace
@@ -197,6 +200,7 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
 {
     if (m_stopRequested)
         throw Stopped{};
+    flushTx();
     deliverDue();
     auto now = Clock::now();
     bool marked = false;
@@ -212,6 +216,8 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
         until = std::min(until, m_hostGoneAt.front().first);
     if (m_deliverAt)
         until = std::min(until, *m_deliverAt);
+    if (!m_tx.empty())
+        until = std::min(until, m_tx.front().at);
     const auto wait = std::max(until - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec ts{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
@@ -347,46 +353,69 @@ void UnitSimulator::Engine::waitUntil(Clock::time_point t)
         pump(t);
 }
 
-// Sends bytes as one write; with pacing, each byte is written when its line time at the
-// host's current speed is over, so the host can never receive them faster than a wire.
+// Sends bytes as one message. Each answer leaves the turnaround after the byte
+// it answers arrived, and the unit goes on listening meanwhile, so answers to
+// requests that came close together follow each other as closely. With pacing,
+// each byte also takes its line time at the host's current speed, so the host
+// can never receive them faster than a wire.
 void UnitSimulator::Engine::send(const Bytes &bytes)
 {
     if (m_silent || bytes.empty())
         return;
-    auto start = Clock::now() + std::chrono::microseconds(m_opt.turnaroundUs);
+    const auto now = Clock::now();
+    auto start = now + std::chrono::microseconds(m_opt.turnaroundUs);
+    auto bt = Clock::duration::zero();
     if (m_opt.pace) {
         // An answer to a byte just received leaves right after that byte's stop bit:
         // the time this process took to wake up and decide is not charged to the line.
-        const auto bt = byteTime(m_pty.lineSpeed().in);
-        const auto now = Clock::now();
+        bt = byteTime(m_pty.lineSpeed().in);
         if (now - m_lastRxReady < bt)
             start = m_lastRxReady + std::chrono::microseconds(m_opt.turnaroundUs);
     }
     ++m_messages;
-    if (!m_opt.pace) {
-        waitUntil(start);
-        toHost(bytes.data(), bytes.size());
-        return;
-    }
     auto t = std::max(start, m_txLineFree);
     for (const std::uint8_t b : bytes) {
-        t += byteTime(m_pty.lineSpeed().in);
-        waitUntil(t);
-        toHost(&b, 1);
+        t += bt;
+        m_tx.push_back(Held{b, m_messages, t});
     }
     m_txLineFree = t;
+    flushTx();
 }
 
-// Bytes that have crossed the line: straight to the host, or into the adapter's buffer.
-void UnitSimulator::Engine::toHost(const std::uint8_t *data, std::size_t size)
+// Bytes whose turnaround and line time are over: straight to the host, or
+// into the adapter's buffer, in one write.
+void UnitSimulator::Engine::flushTx()
+{
+    if (m_flushing)
+        return; // a write waiting for room in the host's buffer
+    const auto now = Clock::now();
+    std::vector<Held> due;
+    while (!m_tx.empty() && m_tx.front().at <= now) {
+        due.push_back(m_tx.front());
+        m_tx.pop_front();
+    }
+    if (due.empty())
+        return;
+    m_flushing = true;
+    try {
+        toHost(due);
+    } catch (...) {
+        m_flushing = false;
+        throw;
+    }
+    m_flushing = false;
+}
+
+void UnitSimulator::Engine::toHost(const std::vector<Held> &bytes)
 {
     if (!adapterModelled()) {
-        writeAll(data, size);
+        Bytes out;
+        for (const Held &h : bytes)
+            out.push_back(h.byte);
+        writeAll(out.data(), out.size());
         return;
     }
-    const auto now = Clock::now();
-    for (std::size_t i = 0; i < size; ++i)
-        m_held.push_back(Held{data[i], m_messages, now});
+    m_held.insert(m_held.end(), bytes.begin(), bytes.end());
     if (!m_deliverAt)
         scheduleDelivery();
 }
@@ -489,6 +518,12 @@ void UnitSimulator::Engine::run()
     } catch (const Stopped &) {
         reason = "stopped";
     } catch (const HangUpFault &h) {
+        // What the unit sent before it hung up still crosses the line first.
+        try {
+            while (!m_tx.empty())
+                pump(m_tx.back().at);
+        } catch (...) {
+        }
         m_pty.close();
         reason = h.reason;
     } catch (const std::exception &e) {
@@ -634,11 +669,19 @@ void UnitSimulator::Engine::backup()
     });
 
     // Read requests still arriving from the host's stream are counted, not answered again:
-    // a second 0x06 0x05 would land in the middle of the blocks the host counts.
+    // a second 0x06 0x05 would land in the middle of the blocks the host counts. A unit
+    // that takes the byte after its 0x05 as the go-ahead gives the read up instead.
     for (;;) {
         const std::uint8_t b = *exchangeByte();
         if (b == kAck)
             break;
+        if (b == kReadRequest && m_opt.dropReadOnLateA) {
+            note([](SimReport &r) {
+                ++r.readRequests;
+                ++r.readsDropped;
+            });
+            return;
+        }
         note([b](SimReport &r) { ++(b == kReadRequest ? r.readRequests : r.unexpectedBytes); });
     }
     note([](SimReport &r) { ++r.goAheads; });

@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include "CommControl.h"
+#include "RunTimeError.h"
 #include "Variabili.h"
 
 #include <algorithm>
@@ -87,51 +88,97 @@ Session::Session(CommControl &port, EventPump &pump, NowFn now)
 void Session::send(const QByteArray &bytes)
 {
     m_port.setOutput(bytes);
+    m_lastSentAt = m_now();
 }
 
 // Everything waiting: what an earlier wait kept, then all the control holds.
 QByteArray Session::take()
 {
     QByteArray bytes = std::exchange(m_carry, {});
-    bytes += m_port.Input();
+    const QByteArray received = m_port.Input();
+    if (!received.isEmpty()) {
+        m_lastReceivedAt = m_now();
+        bytes += received;
+    }
     return bytes;
 }
 
-// Reply poll: each pass checks the stop request, sends the repeated request
-// when its answer has had its time to arrive, lets events run and takes
-// everything waiting. A take that `accepts` approves as a whole ends the poll;
-// anything else (noise, answers merged where they must not be) is discarded.
+// How answers stay matched to what they answer
+// --------------------------------------------
+// The unit answers every link request and read request it hears, and on a slow
+// link (an adapter holding bytes for its tick, a remote or radio link, a unit
+// slow to answer) an answer can arrive long after a later request went out.
+// Counting cannot tell such a late answer from the answer to the last request,
+// and a late 0x06 taken after the exchange would pass for the erase answer or
+// a record's answer: records would go into a unit still erasing, and the host
+// would run ahead of the unit.
 //
-// With BackOffOnMergedAcks, a take of several 0x06 and nothing else (answers to
-// earlier requests, handed over together by an adapter whose tick is longer
-// than the pause) doubles the pause, up to REQUEST_PACE_MAX. Otherwise such a
-// tick would hold two answers every time and the exchange would never end.
-QByteArray Session::replyPoll(Accepts accepts, std::optional<char> repeatedSend, Pace pace)
+// So the host never lets a repeated request leave an answer unaccounted for:
+// - The line is quiet when nothing has been sent or received for ANSWER_WINDOW,
+//   the longest an answer can take on a supported link. Every exchange ends
+//   with nothing on its way, so the line is quiet when the next one begins.
+// - A take of exactly one 0x06 ends the link exchange only when a single
+//   request went out since the line was quiet: it can answer nothing else.
+// - While the unit says nothing (it is being switched on), link requests go
+//   out every REQUEST_PACE, so it is found as soon as it listens. Once it has
+//   answered anything, requests stop until the line is quiet, and then go out
+//   one at a time, each after the last one's answer window. However long the
+//   link's delay or the adapter's tick within ANSWER_WINDOW, a take of one 0x06
+//   then comes, and it is the answer to that request.
+// - "A" is sent once, and again only after a whole answer window without an
+//   answer; if it went out more than once, the host waits for the line to be
+//   quiet before its go-ahead, so a late answer cannot fall among the blocks.
+// - After the trailer's 0x06 the line must stay quiet for ANSWER_WINDOW: were
+//   the unit still behind the host, its last answers would come in that time,
+//   and the upgrade is not reported complete.
+// The cost on a fast link is small: a unit already on answers the first
+// request; a unit switched on during the exchange costs one answer window.
+
+Session::Clock::time_point Session::quietUntil() const
 {
-    std::chrono::milliseconds interval = REQUEST_PACE;
-    Clock::time_point nextSend = m_now();
-    m_requestsSent = 0;
+    return std::max(m_lastSentAt, m_lastReceivedAt) + ANSWER_WINDOW;
+}
+
+// Pause between link requests while the unit is silent: REQUEST_PACE, or twice
+// the longest answer seen so far in this run (and a little), so that on a link
+// already measured the answer to the first request comes before a second one
+// goes out. Only the speed depends on it, never which answer is taken.
+std::chrono::milliseconds Session::requestPace() const
+{
+    const auto pace = std::chrono::ceil<std::chrono::milliseconds>(2 * m_longestAnswer) + std::chrono::milliseconds(10);
+    return std::clamp(pace, REQUEST_PACE, ANSWER_WINDOW);
+}
+
+void Session::noteAnswerTime(Clock::time_point sentAt)
+{
+    m_longestAnswer = std::max(m_longestAnswer, m_lastReceivedAt - sentAt);
+}
+
+// Waits until the line is quiet, discarding whatever arrives meanwhile.
+void Session::drain()
+{
     for (;;) {
         checkStop();
-        if (repeatedSend) {
-            const Clock::time_point now = m_now();
-            if (now >= nextSend) {
-                send(QByteArray(1, *repeatedSend));
-                ++m_requestsSent;
-                m_lastRequestAt = now;
-                nextSend = now + interval;
-            }
-            m_pump.DoEventsUntil(nextSend);
-        } else {
-            m_pump.DoEvents();
-        }
+        const Clock::time_point until = quietUntil();
+        if (m_now() >= until)
+            return;
+        m_pump.DoEventsUntil(until);
+        take();
+    }
+}
+
+// Reply poll without sending: each pass checks the stop request, lets events
+// run and takes everything waiting. A take that `accepts` approves as a whole
+// ends the poll; anything else (noise, answers merged where they must not be)
+// is discarded.
+QByteArray Session::replyPoll(Accepts accepts)
+{
+    for (;;) {
+        checkStop();
+        m_pump.DoEvents();
         const QByteArray bytes = take();
         if (accepts(bytes))
             return bytes;
-        if (pace == Pace::BackOffOnMergedAcks && bytes.size() > 1 && onlyAcks(bytes)) {
-            interval = std::min(interval * 2, REQUEST_PACE_MAX);
-            nextSend = m_lastRequestAt + interval;
-        }
     }
 }
 
@@ -153,7 +200,10 @@ QByteArray Session::countWait(int count, int endRecordAt)
         if (waiting < count || (waiting > count && endRecordAt < 0))
             continue;
         // Bytes may have arrived since they were counted; decide on what was taken.
-        m_carry += m_port.Input();
+        const QByteArray received = m_port.Input();
+        if (!received.isEmpty())
+            m_lastReceivedAt = m_now();
+        m_carry += received;
         if (m_carry.size() == count)
             return std::exchange(m_carry, {});
         if (endRecordAt >= 0 && m_carry.size() > count && m_carry.size() - count <= TRAILER_SIZE
@@ -165,44 +215,61 @@ QByteArray Session::countWait(int count, int endRecordAt)
     }
 }
 
-// A unit that answered a repeated request late leaves the answers to the later
-// requests on their way. Taken after the exchange, such a stray 0x06 would pass
-// for the answer to "B" while the unit is still erasing (the records would then
-// be sent into the erase), or would jam the count of the first backup block. So
-// when more than one request went out, the answers still due are given their
-// time to arrive (an adapter may hold them a whole tick) and discarded before
-// the next command is sent.
-void Session::settle()
-{
-    if (m_requestsSent <= 1)
-        return;
-    const Clock::time_point until = m_lastRequestAt + LATE_ANSWER_WINDOW;
-    while (m_now() < until) {
-        checkStop();
-        m_pump.DoEventsUntil(until);
-        take();
-    }
-    take();
-}
-
 void Session::linkExchange()
 {
-    // Two 0x06 taken together never end the exchange; they lengthen the pause.
-    replyPoll(oneAck, ENQ, Pace::BackOffOnMergedAcks);
-    settle();
+    const QByteArray request(1, ENQ);
+    const std::chrono::milliseconds pace = requestPace();
+    int sinceQuiet = 0;      // requests sent since the line was last quiet
+    bool unitHeard = false;  // some answer came: the unit is on
+    Clock::time_point nextSend = m_now();
+    for (;;) {
+        checkStop();
+        const Clock::time_point now = m_now();
+        if (!unitHeard && now >= nextSend) {
+            send(request);
+            ++sinceQuiet;
+            nextSend = now + pace;
+        } else if (unitHeard && now >= quietUntil()) {
+            send(request);
+            sinceQuiet = 1;
+        }
+        m_pump.DoEventsUntil(unitHeard ? quietUntil() : nextSend);
+        const QByteArray bytes = take();
+        if (bytes.isEmpty())
+            continue;
+        if (sinceQuiet == 1 && oneAck(bytes)) {
+            noteAnswerTime(m_lastSentAt);
+            return;
+        }
+        // Several 0x06 together, or one that may answer an earlier request:
+        // the unit is on, and requests now wait for a quiet line.
+        if (bytes.contains(ACK))
+            unitHeard = true;
+    }
 }
 
 void Session::readRequest()
 {
-    // The unit answers "A" with 0x06 (once for each "A" it heard) and then
-    // sends 0x05; an adapter may hand these over in any grouping.
-    const QByteArray first = replyPoll(readAnswer, CMD_READ);
-    if (first.back() != ENQ) {
-        const int requests = m_requestsSent;
-        replyPoll(acksThenEnq, std::nullopt); // takes of 0x06 alone are discarded
-        m_requestsSent = requests;
+    // The unit answers "A" with 0x06 and then sends 0x05; an adapter may hand
+    // these over together or apart.
+    const QByteArray request(1, CMD_READ);
+    int sent = 0;
+    QByteArray answer;
+    for (;;) {
+        checkStop();
+        if (sent == 0 || m_now() >= quietUntil()) {
+            send(request);
+            ++sent;
+        }
+        m_pump.DoEventsUntil(quietUntil());
+        answer = take();
+        if (readAnswer(answer))
+            break;
     }
-    settle();
+    if (answer.back() != ENQ)
+        replyPoll(acksThenEnq); // takes of 0x06 alone are discarded
+    if (sent > 1)
+        drain();
 }
 
 void Session::sendGoAhead()
@@ -243,15 +310,17 @@ void Session::backupClosing(const std::function<void(const QByteArray &)> &store
 void Session::eraseRequest()
 {
     send(QByteArray(1, CMD_ERASE));
-    // Only the erase answer, or a late link answer merged with it, is all 0x06.
-    replyPoll(onlyAcks, std::nullopt);
+    replyPoll(oneAck);
 }
 
 void Session::downloadRecord(const QByteArray &record, const std::function<void()> &onRejected)
 {
     for (;;) {
         send(record);
-        if (countWait(1) == QByteArray(1, ACK))
+        const Clock::time_point sentAt = m_lastSentAt;
+        const QByteArray answer = countWait(1);
+        noteAnswerTime(sentAt);
+        if (answer == QByteArray(1, ACK))
             return;
         onRejected();
     }
@@ -266,10 +335,33 @@ ClosingAnswer Session::upgradeClosing(const QByteArray &trailer)
         if (m_carry.isEmpty() && m_port.InBufferCount() < 1)
             continue;
         const QByteArray answer = take();
-        if (answer == QByteArray(1, ACK))
+        if (answer == QByteArray(1, ACK)) {
+            confirmNothingOwed();
             return ClosingAnswer::Completed;
+        }
         if (answer == QByteArray(1, NAK))
             return ClosingAnswer::Restart;
+    }
+}
+
+// After the trailer's 0x06 the unit owes nothing. Had a late answer been taken
+// for a later one, the unit would still be answering the last records or the
+// trailer, and those answers would come within one answer window. Bytes other
+// than answers (a unit starting its new firmware may say something) are let be.
+void Session::confirmNothingOwed()
+{
+    for (;;) {
+        checkStop();
+        const Clock::time_point until = quietUntil();
+        if (m_now() >= until)
+            return;
+        m_pump.DoEventsUntil(until);
+        const QByteArray bytes = take();
+        if (bytes.contains(ACK) || bytes.contains(NAK))
+            throw RunTimeError(kErrAnswersOutOfStep,
+                               QStringLiteral("The upgrade cannot be counted complete: the unit answered again after "
+                                              "accepting the last record, so its answers were out of step with the "
+                                              "records sent. Start the upgrade again"));
     }
 }
 

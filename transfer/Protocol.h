@@ -16,7 +16,6 @@
 #include <QByteArrayView>
 #include <chrono>
 #include <functional>
-#include <optional>
 
 class CommControl;
 
@@ -37,18 +36,19 @@ constexpr quint8 END_MARK = 0xFF;     ///< all three check bytes of the end reco
 constexpr int FIRST_BLOCK_SIZE = 17;  ///< first backup block: one leading byte, then a record
 constexpr int TRAILER_SIZE = 4;       ///< bytes after the end record, passed on uninterpreted
 
-/// Time a repeated request (link, read) leaves for its answer before it is
-/// sent again. Short enough for a unit that listens only briefly after power-up,
-/// long enough for a USB adapter that holds received bytes up to 16 ms.
+/// Pause between link requests while the unit has not yet answered any: it is
+/// being switched on, and requests close together find it as soon as it listens.
 constexpr std::chrono::milliseconds REQUEST_PACE{20};
-/// Longest pause between link requests. An adapter whose tick is longer than the
-/// pause hands over two answers in every take; the pause is doubled each time
-/// that happens, up to this, which is above the longest tick (32 ms), so a take
-/// of one answer comes.
-constexpr std::chrono::milliseconds REQUEST_PACE_MAX{80};
-/// How long after the last repeated request its answer can still arrive: the
-/// longest adapter tick (32 ms) plus the unit's turnaround and the line time.
-constexpr std::chrono::milliseconds LATE_ANSWER_WINDOW{60};
+/// The longest time an answer can take to reach the host on any link the tool
+/// supports: a unit that answers up to 250 ms after the request, an adapter
+/// that holds received bytes up to a 255 ms tick, the line time of request and
+/// answer, and a margin for a busy PC. Once nothing has been sent or received
+/// for this long, no answer can still be on its way.
+constexpr std::chrono::milliseconds ANSWER_WINDOW{600};
+
+/// Run-time error: the unit answered after it had accepted the trailer, so its
+/// answers and what was sent cannot have been matched one to one.
+constexpr int kErrAnswersOutOfStep = 8100;
 
 /// Check bytes of a record, computed from its 13 data bytes.
 struct RecordChecks
@@ -89,16 +89,16 @@ public:
     using Clock = EventPump::Clock;
     using NowFn = std::function<Clock::time_point()>;
 
-    /// `now` paces the repeated requests; tests hand in a scripted clock.
+    /// `now` paces the repeated requests; tests hand in a scripted clock. One
+    /// session serves a whole run, so what it learns of the link carries over.
     Session(CommControl &port, EventPump &pump, NowFn now = &Clock::now);
 
-    /// Link exchange: 0x05 repeated (paced) until one take is exactly 0x06.
-    /// Takes of several 0x06 (answers merged by an adapter) lengthen the pause.
+    /// Link exchange: 0x05 until a take of exactly one 0x06 that can only be
+    /// the answer to the one request in flight (see linkExchange()).
     void linkExchange();
-    /// Read request: "A" repeated (paced) until a take of one or more 0x06,
-    /// then wait for the unit's 0x05. A take of 0x06 bytes followed by one
-    /// 0x05 counts as both answers; takes of 0x06 alone meanwhile are answers
-    /// to repeated "A".
+    /// Read request: "A", repeated only once no answer can still be on its
+    /// way, until a take of one or more 0x06 (0x06 bytes followed by the
+    /// unit's 0x05 count as both answers); then wait for the unit's 0x05.
     void readRequest();
     /// The go-ahead 0x06 after the read request (once the backup copy exists).
     void sendGoAhead();
@@ -111,21 +111,27 @@ public:
     /// Backup closing: waits for the 4-byte trailer, hands it to `store`, then
     /// answers 0x06.
     void backupClosing(const std::function<void(const QByteArray &)> &store);
-    /// Erase request: "B" once, then wait (without limit) for 0x06; a late
-    /// answer to a link request may come merged with it (0x06 0x06).
+    /// Erase request: "B" once, then wait (without limit) for a take of
+    /// exactly one 0x06.
     void eraseRequest();
     /// Record download of one record: sends it until the unit answers 0x06;
     /// `onRejected` runs for every other answer, before the record is repeated.
     void downloadRecord(const QByteArray &record, const std::function<void()> &onRejected);
     /// Upgrade closing: sends the trailer, then waits for 0x06 (completed) or
-    /// 0x15 (start again); any other take is discarded.
+    /// 0x15 (start again); any other take is discarded. A 0x06 counts only once
+    /// the line has stayed free of further answers for ANSWER_WINDOW: an answer
+    /// after it shows the unit was still behind, and throws RunTimeError
+    /// kErrAnswersOutOfStep instead of completing.
     ClosingAnswer upgradeClosing(const QByteArray &trailer);
 
 private:
     using Accepts = bool (*)(QByteArrayView take);
-    enum class Pace { Fixed, BackOffOnMergedAcks };
-    QByteArray replyPoll(Accepts accepts, std::optional<char> repeatedSend, Pace pace = Pace::Fixed);
-    void settle();
+    QByteArray replyPoll(Accepts accepts);
+    Clock::time_point quietUntil() const;
+    std::chrono::milliseconds requestPace() const;
+    void noteAnswerTime(Clock::time_point sentAt);
+    void drain();
+    void confirmNothingOwed();
     QByteArray countWait(int count, int endRecordAt = -1);
     void send(const QByteArray &bytes);
     QByteArray take();
@@ -137,9 +143,12 @@ private:
     /// a trailer that arrived with the end record, or an overshoot that the
     /// count wait holds until the stop request.
     QByteArray m_carry;
-    /// Repeated requests sent by the last reply poll, and when the last one left.
-    int m_requestsSent = 0;
-    Clock::time_point m_lastRequestAt{};
+    /// When the host last wrote to the unit, and last took bytes from it.
+    Clock::time_point m_lastSentAt{};
+    Clock::time_point m_lastReceivedAt{};
+    /// Longest time a matched answer took (a lone link request's, a record's):
+    /// it sets the pause between link requests once the unit has been heard.
+    Clock::duration m_longestAnswer{};
 };
 
 } // namespace Protocol

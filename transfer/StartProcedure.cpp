@@ -59,6 +59,8 @@ void StartProcedure::start()
     MSComm1.setSettings(QString::fromLatin1(kTransferSettings));
     MSComm1.setPortOpen(true);
 
+    m_session.emplace(MSComm1, m_pump, m_now);
+
     strEnq = QByteArray(1, Protocol::ENQ);
     strAck = QByteArray(1, Protocol::ACK);
     strNak = QByteArray(1, Protocol::NAK);
@@ -90,7 +92,7 @@ void StartProcedure::backup()
     m_view.setProgressValue(0.0f);
 
     // Link exchange, then ask the unit for its firmware.
-    Protocol::Session session(MSComm1, m_pump, m_now);
+    Protocol::Session &session = *m_session;
     session.linkExchange();
     session.readRequest();
 
@@ -138,7 +140,7 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
     m_view.setProgressValue(0.0f);
     showLinking();
 
-    Protocol::Session session(MSComm1, m_pump, m_now);
+    Protocol::Session &session = *m_session;
     const auto rejected = [this] { m_view.setStatus(strFileDamaged); };
     for (;;) {
         // Link exchange, then the erase request, answered once the unit has

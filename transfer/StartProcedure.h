@@ -11,9 +11,11 @@
 
 #include "EventPump.h"
 #include "ImageFile.h"
+#include "Protocol.h"
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class CommControl;
 class RunTimeError;
@@ -58,6 +60,8 @@ private:
     EventPump &m_pump;
     TransferView &m_view;
     NowFn m_now = &Clock::now;
+    /// The exchanges with the unit, one session for the whole run.
+    std::optional<Protocol::Session> m_session;
     ImageFile::BackupWriter m_backup;
     ImageFile::SaveTarget m_saveTarget;
     ImageFile::Image m_image;

@@ -19,6 +19,7 @@
 
 int runPortTestTests(int argc, char **argv);
 int runTransferTests(int argc, char **argv);
+int runLinkTests(int argc, char **argv);
 
 namespace e2e {
 

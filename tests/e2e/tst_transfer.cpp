@@ -33,10 +33,6 @@ namespace {
 // The unit's own firmware and the release image differ, so an upgrade shows.
 const QStringList kUnitFirmware{"--records", "60", "--seed", "11"};
 const QStringList kReleaseImage{"--records", "60", "--seed", "22"};
-// Short ones for the runs through a USB adapter's bursts.
-const QStringList kShortUnitFirmware{"--records", "3", "--seed", "33"};
-const QStringList kShortRelease{"--records", "4", "--seed", "44"};
-constexpr int kBurstRunLimitMs = 10000;
 
 struct DialogCall
 {
@@ -58,9 +54,6 @@ class TestTransfer : public QObject
     QString m_imagePath;   // what the open dialog chooses
     QList<DialogCall> m_dialogs;
     std::optional<bool> m_cancel; // cancel the save (true) or the open (false) dialog
-    QString m_shortUnit, m_shortRelease; // short firmware and image for the runs through an adapter
-    qint64 m_burstMs = 0;
-    QMap<QString, long long> m_burstTotals; // report figures summed over those runs
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -136,10 +129,6 @@ private slots:
         QVERIFY(writeAll(m_unitImage, SimUnit::image(kUnitFirmware)));
         QCOMPARE(readAll(m_release).size(), 60 * 16 + 20);
         QVERIFY(readAll(m_release) != readAll(m_unitImage));
-        m_shortUnit = path("short-unit.bak");
-        m_shortRelease = path("short-release.bio");
-        QVERIFY(writeAll(m_shortUnit, SimUnit::image(kShortUnitFirmware)));
-        QVERIFY(writeAll(m_shortRelease, SimUnit::image(kShortRelease)));
     }
 
     void init()
@@ -270,56 +259,6 @@ private slots:
             const QString key = pair.section('=', 0, 0);
             QCOMPARE(QString(key + "=" + unit.value(key)), pair);
         }
-    }
-
-    // Through a USB adapter the unit's output reaches the host once per tick,
-    // merged across messages or cut anywhere: Backup + Upgrade still saves the
-    // unit's firmware byte for byte and leaves the unit holding the image.
-    void burstDelivery_data()
-    {
-        QTest::addColumn<QStringList>("adapter");
-        // Repeated "A" answered 0x06 while the unit gets ready (for longer than the request pace).
-        const QStringList repeats{"--ack-repeated-reads", "--ready-delay-ms", "45"};
-        for (int latency : {1, 4, 16, 32}) {
-            const QStringList tick{"--latency-ms", QString::number(latency)};
-            QTest::addRow("latency %d ms", latency) << tick;
-            QTest::addRow("latency %d ms, repeated reads answered", latency) << tick + repeats;
-        }
-        for (int seed = 1; seed <= 32; ++seed)
-            QTest::addRow("burst seed %d%s", seed, seed % 3 ? "" : ", repeated reads answered")
-                << QStringList{"--burst-seed", QString::number(seed)} + (seed % 3 ? QStringList() : repeats);
-    }
-
-    void burstDelivery()
-    {
-        QFETCH(QStringList, adapter);
-        QElapsedTimer clock;
-        clock.start();
-        m_imagePath = m_shortRelease;
-        SimUnit unit(QStringList{"--probe-speed", "110", "--erase-ms", "5"} + kShortUnitFirmware + adapter);
-        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
-        frmIstruzioni &w = toStartStep(unit.device(), true);
-        QVERIFY(atStartStep(w));
-        QTimer watchdog; // a hung run is stopped and ends "interrupted"
-        watchdog.callOnTimeout(&w, [&w] { w.cmdAnnulla->click(); });
-        watchdog.start(kBurstRunLimitMs);
-        w.cmdStart->click();
-        m_burstMs += clock.elapsed();
-
-        checkNormalEnding(w, strUpgrDone);
-        QCOMPARE(readAll(m_savePath), readAll(m_shortUnit));
-        QCOMPARE(unit.firmware(), readAll(m_shortRelease));
-        for (const char *key : {"adapter_merges", "adapter_cuts", "read_repeats_acked"})
-            m_burstTotals[key] += unit.number(key);
-    }
-
-    // The runs above really met merged and cut messages and repeated read answers.
-    void burstDeliveryCoverage()
-    {
-        qInfo("adapter runs: %lld ms; merges %lld, cuts %lld, repeated reads answered %lld", m_burstMs,
-              m_burstTotals["adapter_merges"], m_burstTotals["adapter_cuts"], m_burstTotals["read_repeats_acked"]);
-        QVERIFY(m_burstTotals["adapter_merges"] > 0 && m_burstTotals["adapter_cuts"] > 0);
-        QVERIFY(m_burstTotals["read_repeats_acked"] > 0);
     }
 
     // A damaged image is refused before anything is sent to the unit.

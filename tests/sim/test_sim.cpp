@@ -631,6 +631,71 @@ private slots:
         QCOMPARE(unit->firmware().empty(), request == "B");
     }
 
+    // Slow links as the options describe them: each answer leaves the turnaround
+    // after its own request while the unit goes on listening (ten requests 20 ms
+    // apart are answered in about 430 ms, not 2.5 s one after the other); an
+    // adapter tick of 255 ms hands them over in one or two reads. The one upper
+    // bound here is loose enough for any load: it only tells the two models apart.
+    void slowLinkModels_data()
+    {
+        QTest::addColumn<unsigned>("turnaroundMs");
+        QTest::addColumn<unsigned>("latencyMs");
+        QTest::addColumn<int>("mostReads");
+        QTest::newRow("turnaround 250 ms") << 250u << 0u << 10;
+        QTest::newRow("tick 255 ms") << 0u << 255u << 2;
+        QTest::newRow("turnaround 250 ms, tick 255 ms") << 250u << 255u << 3;
+    }
+    void slowLinkModels()
+    {
+        QFETCH(unsigned, turnaroundMs);
+        QFETCH(unsigned, latencyMs);
+        QFETCH(int, mostReads);
+        SimOptions o = quick();
+        o.turnaroundUs = turnaroundMs * 1000;
+        o.latencyMs = latencyMs;
+        auto unit = startUnit(o);
+        Host h(unit->slavePath());
+        QElapsedTimer timer;
+        timer.start();
+        QList<qint64> sentAt;
+        for (int i = 0; i < 10; ++i) {
+            while (timer.elapsed() < 20 * i)
+                QThread::usleep(500);
+            sentAt << timer.elapsed();
+            h.send(ENQ);
+        }
+        QByteArray answers;
+        int reads = 0;
+        while (answers.size() < 10 && timer.elapsed() < 5000) {
+            const QByteArray got = h.readOnce();
+            if (got.isEmpty())
+                break;
+            if (answers.isEmpty())
+                QVERIFY(timer.elapsed() >= sentAt[0] + turnaroundMs); // not before its turnaround
+            answers += got;
+            ++reads;
+        }
+        QCOMPARE(answers, QByteArray(10, '\x06'));
+        QVERIFY2(reads <= mostReads, qPrintable(QString::number(reads)));
+        QVERIFY2(timer.elapsed() < 1250 + qint64(latencyMs), qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // A unit that takes the byte after its 0x05 as the go-ahead gives the read up
+    // when that byte is a late "A".
+    void lateReadRequestDropsTheRead()
+    {
+        SimOptions o = quick(1);
+        o.dropReadOnLateA = true;
+        auto unit = startUnit(o);
+        Host h(unit->slavePath());
+        QCOMPARE(h.exchange("A", 2), QByteArray("\x06\x05"));
+        h.send("A" + ACK);
+        // The go-ahead then finds the unit idle: no block follows it.
+        QVERIFY(reportShows(*unit, [](const SimReport &r) { return r.readsDropped == 1 && r.unexpectedBytes == 1; }));
+        QVERIFY(h.nothingWaiting());
+        QCOMPARE(unit->report().goAheads, 0u);
+    }
+
     // A unit loaded from an image file gives back that image, without what follows the trailer.
     void firmwareFromFile()
     {
@@ -773,7 +838,7 @@ private slots:
         r.restarts = 2;
         r.upgradeCompleted = true;
         const QStringList lines = QString::fromStdString(r.toText()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 43);
+        QCOMPARE(lines.size(), 44);
         for (const QString &line : lines)
             QVERIFY2(QRegularExpression("^[a-z_]+=[a-z0-9,-]*$").match(line).hasMatch(), qPrintable(line));
         QVERIFY(lines.contains("probe_speeds_received=110,19200"));

@@ -1,0 +1,247 @@
+// Backup + Upgrade through every kind of link a technician meets: USB adapters
+// that hand the unit's output over once per latency tick (1 to 255 ms) or in
+// random bursts, units that answer up to 250 ms late, with records and
+// trailers answered 0x15 and a unit switched on while the link requests flow.
+// One property holds in every row: the run never ends "complete" unless the
+// backup is the unit's firmware byte for byte and the unit holds the image
+// exactly; on every link the tool supports it must end complete.
+//
+// The rows come in two sets, run by two CTest entries (K410_LINK_ROWS=fast or
+// slow); without the variable both run.
+#include "E2e.h"
+
+#include "DlgOpen.h"
+#include "Variabili.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QMap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+using namespace Variabili;
+using namespace e2e;
+
+namespace {
+
+/// One row: the unit's and the adapter's k410-sim options, and whether the
+/// link lies within what the tool supports (so the run must complete).
+struct Link
+{
+    QStringList simArgs;
+    bool supported = true;
+    int limitMs = 12000; ///< a run still going after this long is stopped by Exit
+};
+
+// Short images for the quick rows, longer ones where a 0x15 must hit a record
+// in the middle of the download.
+const QStringList kShortUnit{"--records", "3", "--seed", "33"};
+const QStringList kShortRelease{"--records", "4", "--seed", "44"};
+const QStringList kSlowUnit{"--records", "3", "--seed", "55"};
+const QStringList kSlowRelease{"--records", "6", "--seed", "66"};
+
+bool wants(const char *set)
+{
+    const QByteArray rows = qgetenv("K410_LINK_ROWS");
+    return rows.isEmpty() || rows == set;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Link)
+
+class TestLinks : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QMap<QString, QByteArray> m_images; // by the sim arguments that made them
+    QMap<QString, long long> m_totals;  // report figures summed over the rows
+    QMap<QString, int> m_endings;       // how the rows ended
+    int m_rowsRun = 0, m_rowsListed = 0;
+    QElapsedTimer m_clock;
+
+    QString imageFile(const QStringList &args)
+    {
+        const QString key = args.join(' ');
+        const QString file = m_dir.filePath(QStringLiteral("image-%1.bio").arg(m_images.size()));
+        if (!m_images.contains(key)) {
+            m_images.insert(key, SimUnit::image(args));
+            writeAll(file, m_images[key]);
+            m_images.insert(key + "#path", file.toUtf8());
+        }
+        return QString::fromUtf8(m_images[key + "#path"]);
+    }
+
+    /// A row of the property test, counted.
+    template <typename... Args>
+    QTestData &addRow(const char *format, Args... args)
+    {
+        ++m_rowsListed;
+        return QTest::addRow(format, args...);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("K410_WORKDIR", QFile::encodeName(m_dir.filePath("work")));
+        m_clock.start();
+    }
+
+    void cleanup() { unloadWindow(); }
+
+    void backupAndUpgrade_data()
+    {
+        QTest::addColumn<Link>("link");
+        m_rowsListed = 0;
+        const QStringList fast{"--probe-speed", "110", "--erase-ms", "5"};
+        if (wants("fast")) {
+            // Adapters at their usual ticks, and random bursts held up to 32 ms. A unit
+            // that would answer repeated "A" while it gets ready shows whether any went out.
+            const QStringList repeats{"--ack-repeated-reads", "--ready-delay-ms", "45"};
+            for (int latency : {1, 4, 16, 32}) {
+                const QStringList tick{"--latency-ms", QString::number(latency)};
+                addRow("tick %d ms", latency) << Link{fast + tick};
+                addRow("tick %d ms, repeated reads answered", latency) << Link{fast + tick + repeats};
+            }
+            for (int seed = 1; seed <= 32; ++seed)
+                addRow("burst seed %d%s", seed, seed % 3 ? "" : ", repeated reads answered")
+                    << Link{fast + QStringList{"--burst-seed", QString::number(seed)} + (seed % 3 ? QStringList() : repeats)};
+        }
+        if (wants("slow")) {
+            // Slow adapters and late units. The unit erases for longer than the link
+            // delays, gives up a read when an "A" comes after its 0x05, and in some
+            // rows is switched on while the link requests flow, refuses one record
+            // or the trailer once.
+            const QStringList slow{"--probe-speed", "110", "--erase-ms", "150", "--drop-read-on-late-a"};
+            int row = 0;
+            for (int tick : {1, 16, 64, 100, 255}) {
+                for (int turnaround : {0, 70, 250}) {
+                    const int faultKind = (row / 3 + row % 3) % 3; // spread over ticks and turnarounds
+                    QStringList args = slow + QStringList{"--latency-ms", QString::number(tick), "--turnaround-us",
+                                                          QString::number(turnaround * 1000)};
+                    const char *fault = "";
+                    if (faultKind == 1) {
+                        args << "--nak-record" << "4";
+                        fault = ", record 4 answered 0x15";
+                    } else if (faultKind == 2) {
+                        args << "--nak-trailer" << "1";
+                        fault = ", trailer answered 0x15";
+                    }
+                    if (row % 2 == 0)
+                        args << "--power-up-after-ms" << "150";
+                    addRow("tick %d ms, turnaround %d ms%s%s", tick, turnaround, fault,
+                                  row % 2 == 0 ? ", switched on late" : "")
+                        << Link{args, true, 40000};
+                    ++row;
+                }
+            }
+            addRow("tick 64 ms paced, switched on late")
+                << Link{slow + QStringList{"--pace", "--latency-ms", "64", "--power-up-after-ms", "150"}, true, 40000};
+            addRow("no adapter, unit answers after 70 ms, record 4 answered 0x15")
+                << Link{slow + QStringList{"--turnaround-us", "70000", "--nak-record", "4", "--power-up-after-ms", "100"},
+                        true, 40000};
+            for (int tick : {40, 100})
+                addRow("tick %d ms, 0x06 0x05 together, late \"A\" drops the read", tick)
+                    << Link{slow + QStringList{"--latency-ms", QString::number(tick), "--ack-enq-together"}, true, 40000};
+            for (int seed = 33; seed <= 38; ++seed)
+                addRow("burst seed %d held up to 100 ms", seed)
+                    << Link{slow + QStringList{"--latency-ms", "100", "--burst-seed", QString::number(seed)}, true, 40000};
+            // Beyond what the tool supports: the run may fail, but never as "complete".
+            addRow("beyond: tick 255 ms, turnaround 450 ms")
+                << Link{slow + QStringList{"--latency-ms", "255", "--turnaround-us", "450000", "--nak-record", "2"},
+                        false, 25000};
+        }
+    }
+
+    void backupAndUpgrade()
+    {
+        QFETCH(Link, link);
+        const bool slowImages = link.simArgs.contains("--drop-read-on-late-a");
+        const QStringList unitImage = slowImages ? kSlowUnit : kShortUnit;
+        const QStringList releaseImage = slowImages ? kSlowRelease : kShortRelease;
+        const QString imagePath = imageFile(releaseImage);
+        const QByteArray unitFirmware = SimUnit::image(unitImage);
+        const QString savePath = m_dir.filePath("saved.bak");
+        QFile::remove(savePath);
+
+        SimUnit unit(link.simArgs + unitImage);
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        mapPorts({unit.device(), "", "", ""});
+        frmIstruzioni &w = freshWindow();
+        // The probe's answer crosses the same slow link: give it the real line time.
+        w.setProbeTiming(ProbeTiming{std::chrono::milliseconds(600), 1.0});
+        DlgOpen::setAnswerer([&](bool save, const QString &, const QString &, const QString &) {
+            return std::optional<QString>(save ? savePath : imagePath);
+        });
+        walkToStart(w, true);
+        QVERIFY2(atStartStep(w), qPrintable(w.Text1(0)->toPlainText()));
+
+        QElapsedTimer runClock;
+        runClock.start();
+        QTimer watchdog; // a run that hangs is stopped and ends "interrupted"
+        watchdog.setSingleShot(true);
+        watchdog.callOnTimeout(&w, [&w] { w.cmdAnnulla->click(); });
+        watchdog.start(link.limitMs);
+        w.cmdStart->click();
+        watchdog.stop();
+        qInfo("run: %lld ms", runClock.elapsed());
+
+        const QString status = w.Text1(6)->toPlainText();
+        const bool complete = status == strUpgrDone;
+        const QByteArray unitNow = unit.firmware();
+        const QString ending = complete ? QStringLiteral("complete")
+                               : !w.txtError->isHidden() ? w.txtError->text().left(40)
+                                                         : status.left(40);
+        ++m_endings[ending];
+        ++m_rowsRun;
+        for (const char *key : {"adapter_merges", "adapter_cuts", "read_repeats_acked", "reads_dropped", "trailer_naks",
+                                "records_naked", "link_ignored_powering_up"})
+            m_totals[key] += unit.number(key);
+
+        // Never "complete" unless exact, in every row.
+        if (complete) {
+            QCOMPARE(readAll(savePath), unitFirmware);
+            QCOMPARE(unitNow, readAll(imagePath));
+            QCOMPARE(unit.number("reads_dropped"), 0);
+        }
+        if (link.supported) {
+            QCOMPARE(unit.number("read_repeats_acked"), 0); // "A" went out once
+            QVERIFY2(complete, qPrintable(QStringLiteral("ended: %1\n%2").arg(ending, QString::fromUtf8(unit.reportText()))));
+            checkNormalEnding(w, strUpgrDone);
+        }
+    }
+
+    // What the rows met, once every row listed has run: merged and cut
+    // messages (fast rows); refused records and trailers, a unit switched on
+    // late, and reads a late "A" would have made it drop (slow rows).
+    void cleanupTestCase()
+    {
+        qInfo("%d of %d rows in %lld ms; endings:", m_rowsRun, m_rowsListed, m_clock.elapsed());
+        for (auto it = m_endings.cbegin(); it != m_endings.cend(); ++it)
+            qInfo("  %3d %s", it.value(), qPrintable(it.key()));
+        for (auto it = m_totals.cbegin(); it != m_totals.cend(); ++it)
+            qInfo("  %s: %lld", qPrintable(it.key()), it.value());
+        if (m_rowsRun < m_rowsListed)
+            return; // some rows were picked by hand
+        QVERIFY(m_totals["adapter_merges"] > 0 && m_totals["adapter_cuts"] > 0);
+        if (wants("slow"))
+            QVERIFY(m_totals["trailer_naks"] > 0 && m_totals["records_naked"] > 0
+                    && m_totals["link_ignored_powering_up"] > 0);
+    }
+};
+
+int runLinkTests(int argc, char **argv)
+{
+    TestLinks t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_links.moc"
