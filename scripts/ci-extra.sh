@@ -3,10 +3,12 @@
 #   asan  builds everything with AddressSanitizer + UndefinedBehaviorSanitizer
 #         in build-asan/ and runs the whole suite there (the spawned k410-sim
 #         included); any sanitizer report fails the stage;
-#   fuzz  builds the libFuzzer target over the image validator and reader with
-#         clang in build-fuzz/ and runs it for a bounded time (FUZZ_SECONDS,
-#         default 60) from the seed corpus; a crash, leak, oracle disagreement
-#         or sanitizer report fails the stage. FUZZ_FLAGS adds libFuzzer flags.
+#   fuzz  builds the libFuzzer targets with clang in build-fuzz/ (the image
+#         validator and reader; the backup and upgrade procedure against a
+#         unit and link in virtual time) and runs each for a bounded time
+#         (FUZZ_SECONDS, default 60) from its seed corpus; a crash, leak,
+#         oracle disagreement or sanitizer report fails the stage. FUZZ_FLAGS
+#         adds libFuzzer flags.
 # Usage: scripts/ci-extra.sh [asan] [fuzz]   (no argument: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,12 +70,11 @@ stage_asan() {
     return $rc
 }
 
-stage_fuzz() {
-    install_missing "${FUZZ_PACKAGES[@]}" || return
-    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DK410_FUZZ=ON -DK410_BUILD_TESTS=OFF >/dev/null || return
-    cmake --build build-fuzz --target fuzz_image --parallel "$(nproc)" || return
-
-    local work=$root/build-fuzz/run
+# One bounded libFuzzer run of target $1 from the committed seeds in $2;
+# figures go to build-fuzz/run/$1/figures.txt.
+fuzz_target() {
+    local target=$1 seeds=$2
+    local work=$root/build-fuzz/run/$target
     rm -rf "$work"; mkdir -p "$work/corpus" "$work/artifacts" "$work/logs"
     local scratch
     scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/k410-fuzz-ci.XXXXXX") || return
@@ -84,9 +85,9 @@ stage_fuzz() {
         # libFuzzer reads the leak setting from its own flag; the new inputs go
         # to the scratch corpus, the committed seeds are only read.
         cd "$work"
-        "$root/build-fuzz/fuzz/fuzz_image" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
+        "$root/build-fuzz/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
             -print_final_stats=1 -artifact_prefix="$work/artifacts/" ${FUZZ_FLAGS:-} \
-            "$work/corpus" "$root/fuzz/corpus" 2>&1 | tee "$work/fuzz.log"
+            "$work/corpus" "$seeds" 2>&1 | tee "$work/fuzz.log"
     ) || rc=$?
     rm -rf "$scratch"
     check_reports "$work/logs" || rc=1
@@ -94,16 +95,28 @@ stage_fuzz() {
         echo "Crash inputs kept in $work/artifacts:"; ls -l "$work/artifacts"
         rc=1
     fi
-    if grep -qE "ERROR: (Address|Leak|UndefinedBehavior)Sanitizer|runtime error:|image oracle:" "$work/fuzz.log"; then
+    if grep -qE "ERROR: (Address|Leak|UndefinedBehavior)Sanitizer|runtime error:|(image|protocol) oracle:" "$work/fuzz.log"; then
         rc=1
     fi
     {
-        grep -E "^#[0-9]+[[:space:]]+DONE" "$work/fuzz.log" | tail -1 || true
+        echo "$target:"
+        grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)" "$work/fuzz.log" | tail -2 || true
         grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)" "$work/fuzz.log" || true
-        echo "corpus: $(ls "$work/corpus" | wc -l) new inputs + $(ls "$root/fuzz/corpus" | wc -l) seeds"
+        echo "corpus: $(ls "$work/corpus" | wc -l) new inputs + $(ls "$seeds" | wc -l) seeds"
     } > "$work/figures.txt"
+    return $rc
+}
+
+stage_fuzz() {
+    install_missing "${FUZZ_PACKAGES[@]}" || return
+    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DK410_FUZZ=ON -DK410_BUILD_TESTS=OFF >/dev/null || return
+    cmake --build build-fuzz --target fuzz_image fuzz_protocol --parallel "$(nproc)" || return
+    local rc=0
+    fuzz_target fuzz_image "$root/fuzz/corpus" || rc=1
+    fuzz_target fuzz_protocol "$root/fuzz/corpus-protocol" || rc=1
+    cat "$root"/build-fuzz/run/*/figures.txt > "$root/build-fuzz/run/figures.txt"
     echo "----- fuzz figures"
-    cat "$work/figures.txt"
+    cat "$root/build-fuzz/run/figures.txt"
     return $rc
 }
 
