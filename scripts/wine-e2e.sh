@@ -349,11 +349,11 @@ backup_upgrade() {
     fi
     verdict "$row" "$t" "$dir"
 }
-for n in 1 2 3; do backup_upgrade "Backup + Upgrade, unit answers at once" "at-once-$n"; done
-backup_upgrade "Backup + Upgrade, unit answers 20 ms later" "later" --turnaround-us 20000
+for n in 1 2 3 4 5; do backup_upgrade "Backup + Upgrade, unit answers at once" "at-once-$n"; done
+for n in 1 2; do backup_upgrade "Backup + Upgrade, unit answers 20 ms later" "later-$n" --turnaround-us 20000; done
 backup_upgrade "Backup + Upgrade, 16 ms adapter tick" "latency-16" --latency-ms 16
-for seed in 1 2; do
-    backup_upgrade "Backup + Upgrade, bursts (16 ms, seeds 1-2)" "bursts-$seed" --latency-ms 16 --burst-seed $seed
+for seed in 1 2 3; do
+    backup_upgrade "Backup + Upgrade, bursts (16 ms, seeds 1-3)" "bursts-$seed" --latency-ms 16 --burst-seed $seed
 done
 
 # Upgrade in German.
