@@ -429,7 +429,7 @@ for i in "${!rows[@]}"; do
     printf '%-46s %5d %7d %6d s\n' "${rows[$i]}" "${row_runs[$i]}" "${row_passed[$i]}" "${row_time[$i]}"
     total_runs=$((total_runs + row_runs[$i])); total_passed=$((total_passed + row_passed[$i]))
 done
-echo "wine-e2e: $total_passed passed, $((total_runs - total_passed)) failed"
+echo "e2e: $total_passed passed, $((total_runs - total_passed)) failed"
 echo "wine e2e stage: $((SECONDS - stage_start)) s, chroot $chroot_size"
 if [ ${#failures[@]} -gt 0 ]; then
     printf 'MISS %s\n' "${failures[@]}" >&2
