@@ -49,7 +49,7 @@ unavailable() { # reason lines...; fails under CI=true, skips otherwise
     echo "################################################################################"
     echo "# WINE 10 END-TO-END STAGE NOT RUN: no Debian $CHROOT_SUITE chroot with Wine 10."
     local line
-    for line in "$@"; do echo "# $line"; done
+    printf '%s\n' "$@" | while IFS= read -r line; do echo "# $line"; done
     if [ "${CI:-}" = true ]; then
         echo "# CI=true: this stage must run here. FAILED."
         echo "################################################################################"
