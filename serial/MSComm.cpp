@@ -229,6 +229,9 @@ void MSComm::closeDevice(bool drain)
 #endif
         if (drain)
             drainOutput();
+#ifdef Q_OS_WIN
+        PlatformSerial::abandonWrites(qintptr(m_port->handle()));
+#endif
         m_port->close();
         m_port->clearError();
     }
@@ -251,6 +254,13 @@ void MSComm::drainOutput()
 {
     if (!m_port->isOpen())
         return;
+#ifdef Q_OS_WIN
+    // Output never waits in QSerialPort's buffer here (setOutput): the
+    // platform waits for the writes in flight and the driver's queue.
+    if (!m_lost)
+        PlatformSerial::drainTransmit(qintptr(m_port->handle()));
+    return;
+#endif
     // Bound the wait by twice the line time of what is pending, plus a second,
     // so a device that stopped taking bytes cannot hang the program.
     const qint64 pending = m_port->bytesToWrite();
@@ -267,6 +277,18 @@ void MSComm::drainOutput()
 
 void MSComm::pullInput()
 {
+#ifdef Q_OS_WIN
+    // On Windows received bytes reach the port's buffer one way only: through
+    // the event loop (readyRead), which runs in the event pump's passes.
+    // QSerialPort's Windows backend takes its read completions from a
+    // notifier that delivers each completion either to the event loop or to a
+    // waitFor... call in progress. Mixing the two loses completions (one that
+    // lands during a wait gets no signal, and the bytes of its read then sit
+    // out of reach) and can leave the notifier dequeuing from an empty queue.
+    // Here nothing ever waits on it: no waitForReadyRead, and Output does not
+    // go through QSerialPort at all (setOutput).
+    return;
+#else
     // Move what the OS has received into the port's buffer without running
     // the event loop; a wait that finds nothing reports TimeoutError. Asking
     // the OS first keeps the many polls of a silent line cheap.
@@ -278,6 +300,7 @@ void MSComm::pullInput()
     }
     if (m_port->error() == QSerialPort::TimeoutError)
         m_port->clearError();
+#endif
 }
 
 void MSComm::setOutput(const QByteArray &bytes)
@@ -286,12 +309,18 @@ void MSComm::setOutput(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     Trace::sent(bytes);
+#ifdef Q_OS_WIN
+    // Straight to the driver, around QSerialPort's notifier (see pullInput).
+    if (!PlatformSerial::writeNow(qintptr(m_port->handle()), bytes))
+        onPortError(QSerialPort::WriteError);
+#else
     m_port->write(bytes);
     // Hand the bytes to the OS now, without waiting for the line.
     while (m_port->bytesToWrite() > 0 && !m_lost && m_port->waitForBytesWritten(0)) {
     }
     if (m_port->error() == QSerialPort::TimeoutError)
         m_port->clearError();
+#endif
     requireLive("Output");
 }
 
@@ -347,6 +376,8 @@ void MSComm::releaseLostDevice(unsigned generation)
     if (m_port->isOpen()) {
 #ifdef Q_OS_UNIX
         EventPump::unwatchDescriptor(int(m_port->handle()));
+#else
+        PlatformSerial::abandonWrites(qintptr(m_port->handle()));
 #endif
         m_port->close();
         m_port->clearError();

@@ -13,8 +13,12 @@
 // (Output below), so there is no send buffer to size.
 //
 // Opening empties the receive buffer; bytes written reach the line before the
-// settings change or the port closes. Properties never run window events:
-// bytes move between QSerialPort and the OS inside the control. OnComm is
+// settings change or the port closes. Properties never run window events. On
+// Linux received bytes move from the OS into QSerialPort's buffer inside the
+// properties; on Windows only through the event loop, which the event pump
+// runs, because QSerialPort's Windows backend is sound only when its reads
+// are never also waited for (Output goes to the driver directly there, so
+// nothing waits on QSerialPort's notifier at all). OnComm is
 // raised from the event loop only: line errors and line-state changes
 // (polled every kLinePollMs while open) and the loss of the device.
 //

@@ -3,6 +3,7 @@
 // platform (PlatformSerial_unix.cpp, PlatformSerial_win.cpp). `handle` is the
 // port's QSerialPort::handle(): a descriptor on Unix, a HANDLE on Windows.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -11,7 +12,9 @@ namespace PlatformSerial {
 /// Discards whatever the OS has received and not yet delivered.
 void flushReceive(qintptr handle);
 
-/// Blocks until every byte handed to the OS has left the line.
+/// Blocks until every byte handed to the OS has left the line (on Windows,
+/// also until the writes of writeNow() have completed; a write that the line
+/// does not take within a second plus twice its line time is cancelled).
 void drainTransmit(qintptr handle);
 
 /// Asks the driver for low-latency delivery of received bytes (Linux
@@ -42,5 +45,17 @@ Refusal classifyRefusal(const QString &device);
 /// off the line, root included. Released when the handle is closed. False
 /// when another opener holds it.
 bool lockDevice(qintptr handle);
+
+#ifdef Q_OS_WIN
+/// Hands `bytes` to the driver in one write and returns without waiting for
+/// the line. The write goes around QSerialPort: its completion is waited for
+/// here, never delivered to QSerialPort's completion notifier. False when the
+/// driver refuses the write.
+bool writeNow(qintptr handle, const QByteArray &bytes);
+
+/// Cancels the writes of writeNow() still in flight on `handle` and waits for
+/// them to end; called before the handle is closed.
+void abandonWrites(qintptr handle);
+#endif
 
 } // namespace PlatformSerial

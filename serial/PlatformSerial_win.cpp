@@ -9,6 +9,8 @@
 #include <winioctl.h>
 
 #include <cstddef>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -76,9 +78,84 @@ std::optional<CommStatus> readCommStatus(qintptr handle)
     return CommStatus{stat.cbInQue, counters};
 }
 
+// Output goes to the driver through our own overlapped writes. The handle is
+// tied to QSerialPort's completion port, so each write's OVERLAPPED carries an
+// event whose low bit is set: Windows then posts no completion packet for it,
+// and QSerialPort's notifier only ever sees its own reads and serial waits.
+// A write the driver cannot finish at once stays in flight here, with its
+// bytes, until it completes; the GUI thread alone writes, so no lock.
+struct PendingWrite
+{
+    OVERLAPPED overlapped{};
+    QByteArray bytes;
+    HANDLE event = nullptr;
+
+    ~PendingWrite()
+    {
+        if (event)
+            ::CloseHandle(event);
+    }
+    bool finished() const { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+};
+
+std::unordered_map<qintptr, std::list<std::unique_ptr<PendingWrite>>> &writesByHandle()
+{
+    static std::unordered_map<qintptr, std::list<std::unique_ptr<PendingWrite>>> table;
+    return table;
+}
+
+void forgetFinishedWrites(std::list<std::unique_ptr<PendingWrite>> &writes)
+{
+    writes.remove_if([](const std::unique_ptr<PendingWrite> &w) { return w->finished(); });
+}
+
+// Waits up to `ms` for a write to end; cancels it if it has not by then and
+// waits for the cancellation, so its buffer is never freed under the driver.
+// False when even the cancellation did not end it in a second: the caller
+// must then keep the write (and its memory) for good.
+bool endWrite(HANDLE handle, PendingWrite &write, DWORD ms)
+{
+    if (::WaitForSingleObject(write.event, ms) == WAIT_OBJECT_0)
+        return true;
+    ::CancelIoEx(handle, &write.overlapped);
+    return ::WaitForSingleObject(write.event, 1000) == WAIT_OBJECT_0;
+}
+
 } // namespace
 
 namespace PlatformSerial {
+
+bool writeNow(qintptr handle, const QByteArray &bytes)
+{
+    auto &writes = writesByHandle()[handle];
+    forgetFinishedWrites(writes);
+    auto write = std::make_unique<PendingWrite>();
+    write->event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!write->event)
+        return false;
+    write->bytes = bytes;
+    write->overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<quintptr>(write->event) | 1);
+    DWORD written = 0;
+    if (::WriteFile(reinterpret_cast<HANDLE>(handle), write->bytes.constData(), DWORD(write->bytes.size()),
+                    &written, &write->overlapped))
+        return written == DWORD(bytes.size());
+    if (::GetLastError() != ERROR_IO_PENDING)
+        return false;
+    writes.push_back(std::move(write));
+    return true;
+}
+
+void abandonWrites(qintptr handle)
+{
+    auto &table = writesByHandle();
+    const auto found = table.find(handle);
+    if (found == table.end())
+        return;
+    for (auto &write : found->second)
+        if (!endWrite(reinterpret_cast<HANDLE>(handle), *write, 0))
+            (void)write.release(); // the driver still holds it: never free it
+    table.erase(found);
+}
 
 void flushReceive(qintptr handle)
 {
@@ -87,7 +164,25 @@ void flushReceive(qintptr handle)
 
 void drainTransmit(qintptr handle)
 {
-    ::FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
+    const HANDLE h = reinterpret_cast<HANDLE>(handle);
+    auto &table = writesByHandle();
+    if (const auto found = table.find(handle); found != table.end()) {
+        // A second plus twice the line time of what is in flight.
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        const DWORD baud = ::GetCommState(h, &dcb) && dcb.BaudRate > 0 ? dcb.BaudRate : 110;
+        qint64 pending = 0;
+        for (const auto &write : found->second)
+            pending += write->bytes.size();
+        const ULONGLONG deadline = ::GetTickCount64() + 1000 + ULONGLONG(pending) * 20 * 1000 / baud;
+        for (auto &write : found->second) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (!endWrite(h, *write, DWORD(deadline > now ? deadline - now : 0)))
+                (void)write.release(); // the driver still holds it: never free it
+        }
+        table.erase(found);
+    }
+    ::FlushFileBuffers(h);
 }
 
 void requestLowLatency(qintptr) {}

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +34,22 @@ const SpeedEntry kSpeedTable[] = {
     {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
     {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
 };
+
+// The kernel's termios2 (asm/termbits.h cannot be included beside termios.h):
+// the speeds in baud, used when the speed bits say BOTHER.
+struct KernelTermios2
+{
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+static_assert(sizeof(KernelTermios2) == 44);
+constexpr unsigned long kTcgets2 = _IOR('T', 0x2A, KernelTermios2); ///< TCGETS2
 
 } // namespace
 
@@ -111,6 +128,13 @@ LineSpeed PseudoTerminal::lineSpeed() const
     if (m_master < 0 || tcgetattr(m_master, &t) < 0)
         return {};
     LineSpeed s{baudOf(cfgetispeed(&t)), baudOf(cfgetospeed(&t))};
+    if (s.out == 0) {
+        // A speed set in baud through termios2 (BOTHER, as Wine sets it) has
+        // no classic speed constant: read the baud figures themselves.
+        KernelTermios2 t2{};
+        if (::ioctl(m_master, kTcgets2, &t2) == 0)
+            s = LineSpeed{t2.c_ispeed, t2.c_ospeed};
+    }
     if (s.in == 0) // an input speed of 0 means "the same as the output speed"
         s.in = s.out;
     return s;

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,15 +45,41 @@ speed_t speedConstant(unsigned baud)
     }
 }
 
+// The kernel's termios2, for setting a speed in baud (BOTHER) as Wine does.
+struct KernelTermios2
+{
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+constexpr unsigned long kTcgets2 = _IOR('T', 0x2A, KernelTermios2);
+constexpr unsigned long kTcsets2 = _IOW('T', 0x2B, KernelTermios2);
+constexpr tcflag_t kBother = 0010000; // speed bits: "the speed is in baud"
+constexpr int kInputSpeedShift = 16; // IBSHIFT: the input speed bits above the output ones
+
 // The host's end of the line: the slave device opened like a serial port.
 class Host
 {
 public:
-    explicit Host(const std::string &path, unsigned baud = 19200)
+    enum class SpeedAs { Constant, Baud };
+    explicit Host(const std::string &path, unsigned baud = 19200, SpeedAs as = SpeedAs::Constant)
         : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK))
     {
         if (m_fd >= 0)
             setSpeed(baud);
+        if (m_fd >= 0 && as == SpeedAs::Baud)
+            setSpeedInBaud(baud);
+    }
+    // The speed as a figure in baud through termios2, the classic speed bits
+    // saying BOTHER.
+    void setSpeedInBaud(unsigned baud)
+    {
+        KernelTermios2 t{};
+        QCOMPARE(::ioctl(m_fd, kTcgets2, &t), 0);
+        t.c_cflag = (t.c_cflag & ~tcflag_t(CBAUD | (CBAUD << kInputSpeedShift))) | kBother | (kBother << kInputSpeedShift);
+        t.c_ispeed = t.c_ospeed = baud;
+        QCOMPARE(::ioctl(m_fd, kTcsets2, &t), 0);
     }
     ~Host() { close(); }
     bool isOpen() const { return m_fd >= 0; }
@@ -359,11 +386,16 @@ private slots:
         QTest::addColumn<unsigned>("hostSpeed");
         QTest::addColumn<unsigned>("answerLength");
         QTest::addColumn<bool>("answered");
-        QTest::newRow("19200 at 19200") << 19200u << 19200u << 30u << true;
-        QTest::newRow("19200 at 9600") << 19200u << 9600u << 30u << false;
-        QTest::newRow("1200 at 1200") << 1200u << 1200u << 30u << true;
-        QTest::newRow("1200 at 19200") << 1200u << 19200u << 30u << false;
-        QTest::newRow("31 bytes") << 19200u << 19200u << 31u << true;
+        QTest::addColumn<bool>("inBaud");
+        const bool constant = false;
+        QTest::newRow("19200 at 19200") << 19200u << 19200u << 30u << true << constant;
+        QTest::newRow("19200 at 9600") << 19200u << 9600u << 30u << false << constant;
+        QTest::newRow("1200 at 1200") << 1200u << 1200u << 30u << true << constant;
+        QTest::newRow("1200 at 19200") << 1200u << 19200u << 30u << false << constant;
+        QTest::newRow("31 bytes") << 19200u << 19200u << 31u << true << constant;
+        // Set in baud through termios2, as Wine sets it: the classic speed reads 0.
+        QTest::newRow("110 at 110 in baud") << 110u << 110u << 30u << true << true;
+        QTest::newRow("1200 at 9600 in baud") << 1200u << 9600u << 30u << false << true;
     }
     void probe()
     {
@@ -371,12 +403,13 @@ private slots:
         QFETCH(unsigned, hostSpeed);
         QFETCH(unsigned, answerLength);
         QFETCH(bool, answered);
+        QFETCH(bool, inBaud);
         SimOptions o = quick();
         o.probeSpeed = probeSpeed;
         o.answerLength = answerLength;
         o.transferSpeed = 0;
         auto unit = startUnit(o);
-        Host h(unit->slavePath(), hostSpeed);
+        Host h(unit->slavePath(), hostSpeed, inBaud ? Host::SpeedAs::Baud : Host::SpeedAs::Constant);
         QVERIFY(h.isOpen());
         h.send(PROBE + ENQ);
         const QByteArray got = h.read(answered ? int(answerLength) + 1 : 1);
