@@ -3,6 +3,7 @@
 // simulated unit, and the test compares what reached the unit and the disk.
 #include "E2e.h"
 
+#include "CommEvents.h"
 #include "DlgOpen.h"
 #include "FakeCommPort.h"
 #include "ImageFile.h"
@@ -465,7 +466,7 @@ private slots:
 
         QVERIFY(unit.waitForEnd());
         QVERIFY(!w.txtError->isHidden());
-        QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
+        QCOMPARE(w.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
         checkNormalEnding(w, strTransferBroken);
         checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));
