@@ -3,21 +3,29 @@
 #include "CommEvents.h"
 #include "EventPump.h"
 #include "FakeViews.h"
+#include "LocalUser.h"
 #include "MSComm.h"
+#include "PortLock.h"
 #include "PtyPeer.h"
 #include "RunTimeError.h"
 #include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <memory>
 #include <vector>
 #include <QTimer>
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <grp.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -145,6 +153,8 @@ private slots:
     void peerGoneDuringPortTest();
     void portHeldByAnotherControl_data();
     void portHeldByAnotherControl();
+    void portLockLeftBehind_data();
+    void portLockLeftBehind();
     void absentPorts();
     void operationsNeedAnOpenPort();
     void permissionDenied();
@@ -342,6 +352,104 @@ void TestDevices::portHeldByAnotherControl()
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
     QCOMPARE(descriptorsOn(peer.slavePath()), 0);
+}
+
+void TestDevices::portLockLeftBehind_data()
+{
+    QTest::addColumn<bool>("rootsCopy"); // whose copy held the port: root's, or the technician's own
+    QTest::addColumn<bool>("killed");    // killed (kill -9) before the technician opens the port
+    QTest::addColumn<QString>("said");   // what the technician is told; empty: the port opens
+    QTest::newRow("root's copy killed: its lock stays") << true << true << "Stale port lock";
+    QTest::newRow("root's copy still running") << true << false << "Port already open";
+    QTest::newRow("the technician's own copy killed") << false << true << "";
+}
+
+// A copy killed while it held the port leaves the serial library's lock file.
+// The technician, another user, is told that a lock of root's was left by a
+// program that has ended and how to remove it, not that a program holds the
+// port; a live holder is still "in use"; a lock of the technician's own is
+// taken over. Root's lock stays where it is: only root removes it.
+void TestDevices::portLockLeftBehind()
+{
+    QFETCH(bool, rootsCopy);
+    QFETCH(bool, killed);
+    QFETCH(QString, said);
+    testutil::LocalUser technician;
+    if (!technician.isValid())
+        QSKIP(qPrintable(technician.whyNone()));
+    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+    {
+        testutil::LocalUser::Acting as(technician);
+        if (!rootsCopy && ::faccessat(AT_FDCWD, program.constData(), X_OK, AT_EACCESS) != 0)
+            QSKIP("a second user may not run the test program from this folder");
+    }
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    QVERIFY(technician.give(peer.slavePath())); // a technician in dialout may open it
+    mapPorts({peer.slavePath(), "", "", ""});
+
+    QProcess holder;
+    const uid_t uid = rootsCopy ? 0 : technician.uid();
+    const gid_t gid = rootsCopy ? 0 : technician.gid();
+    holder.setChildProcessModifier([uid, gid] {
+        if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(3);
+    });
+    holder.start(QString::fromLocal8Bit(program), {QStringLiteral("--hold-port"), peer.slavePath()});
+    QVERIFY(holder.waitForReadyRead(20000));
+    QCOMPARE(holder.readAll(), QByteArray("held\n"));
+    QString lock;
+    for (const QString &file : PortLock::lockFilesFor(peer.slavePath()))
+        if (lock.isEmpty() && QFile::exists(file))
+            lock = file;
+    QVERIFY2(!lock.isEmpty(), "the serial library took no lock file");
+    struct Cleanup
+    {
+        QProcess &holder;
+        QString lock;
+        ~Cleanup()
+        {
+            holder.kill();
+            holder.waitForFinished();
+            QFile::remove(lock);
+        }
+    } cleanup{holder, lock};
+    if (killed) {
+        QVERIFY(::kill(pid_t(holder.processId()), SIGKILL) == 0);
+        QVERIFY(holder.waitForFinished());
+        // A real port's exclusive mode ends with its last close; a
+        // pseudo-terminal's lasts as long as its far end: end it as the port would.
+        const int fd = ::open(QFile::encodeName(peer.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0 && ::ioctl(fd, TIOCNXCL) == 0);
+        ::close(fd);
+    }
+
+    MSComm comm;
+    QString error;
+    {
+        testutil::LocalUser::Acting as(technician);
+        QVERIFY(as.ok());
+        try {
+            comm.setPortOpen(true);
+            comm.setPortOpen(false);
+        } catch (const RunTimeError &e) {
+            QCOMPARE(e.number(), kErrPortAlreadyOpen);
+            error = e.description();
+        }
+    }
+    if (said.isEmpty()) { // taken over, and gone again once closed
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(!QFile::exists(lock));
+        return;
+    }
+    QVERIFY2(error.startsWith(said), qPrintable(error));
+    if (killed)
+        QCOMPARE(error, QStringLiteral("Stale port lock: COM1 (%1) is locked by %2, left by a program that has ended: "
+                                       "remove %2 as root")
+                            .arg(peer.slavePath(), lock));
+    else
+        QVERIFY2(error.contains(QLatin1String("in use by another program")), qPrintable(error));
+    QCOMPARE(testutil::ownerAndMode(lock).section(QLatin1Char(' '), 0, 0), QStringLiteral("0:0")); // root's, kept
 }
 
 void TestDevices::absentPorts()
