@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -226,6 +228,74 @@ private slots:
         // Closing the real dialog is a cancel.
         QTimer::singleShot(0, [title = dialog.DialogTitle] { closeDialogTitled(title); });
         QVERIFY_THROWS_EXCEPTION(RunTimeError, dialog.ShowOpen());
+    }
+
+    void replaceQuestion_data()
+    {
+        QTest::addColumn<QString>("kind");     // what is at the chosen name
+        QTest::addColumn<QString>("question"); // asked before replacing it ("%1": where a link leads); empty: none
+        QTest::addColumn<bool>("replace");     // the answer
+        QTest::newRow("nothing there: no question") << "nothing" << "" << true;
+        QTest::newRow("a file: replaced") << "file" << "new.bak already exists.\nDo you want to replace it?" << true;
+#ifndef Q_OS_WIN
+        QTest::newRow("a link: says where it leads; not replaced, chosen again")
+            << "link" << "new.bak is a link to %1.\nSaving there replaces %1. Do you want to replace it?" << false;
+#endif
+    }
+
+    // The real save dialog asks before a name is replaced, and for a link says
+    // where it leads; "No" shows the dialog again.
+    void replaceQuestion()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, question);
+        QFETCH(bool, replace);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("new.bak"));
+        const QString elsewhere = dir.filePath(QStringLiteral("secret.bak"));
+        QVERIFY(QFile(elsewhere).open(QIODevice::WriteOnly));
+        if (kind == "file")
+            QVERIFY(QFile(name).open(QIODevice::WriteOnly));
+        else if (kind == "link")
+            QVERIFY(QFile::link(elsewhere, name));
+        DlgOpen dialog;
+        dialog.DialogTitle = QStringLiteral("SAVE");
+        dialog.Filter = QStringLiteral("File bak (*.bak)|*.bak");
+        dialog.FileName = name;
+        QString asked;
+        int shown = 0;
+        bool finished = false;
+        std::function<void()> answer = [&] {
+            if (finished)
+                return;
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                asked = box->text();
+                box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
+            } else if (auto *files = qobject_cast<QFileDialog *>(modal); files && files->isVisible()) {
+                if (++shown == 1) {
+                    files->selectFile(name);
+                    QMetaObject::invokeMethod(files, "accept");
+                } else {
+                    files->reject();
+                }
+            }
+            QTimer::singleShot(10, answer);
+        };
+        QTimer::singleShot(0, answer);
+        bool cancelled = false;
+        try {
+            dialog.ShowSave();
+        } catch (const RunTimeError &) {
+            cancelled = true;
+        }
+        finished = true;
+        QCOMPARE(asked, question.contains(QLatin1String("%1")) ? question.arg(QDir::toNativeSeparators(elsewhere))
+                                                               : question);
+        QCOMPARE(cancelled, !replace);
+        QCOMPARE(shown, replace ? 1 : 2);
+        if (replace)
+            QCOMPARE(dialog.FileName, QDir::toNativeSeparators(name));
     }
 
     // The bar keeps the single-precision value it was given, not its display steps.
