@@ -1,8 +1,7 @@
 #pragma once
-// A second local user, for the tests that play someone else on a shared PC (a
-// hostile user, a technician without root): made with useradd when the suite
-// runs as root and removed with userdel when it goes, also after a failed
-// check. While an Acting guard lives this process acts as that user
+// A second local user for the tests that play someone else on a shared PC:
+// made with useradd when the suite runs as root, removed with userdel when it
+// goes. While an Acting guard lives, this process acts as that user
 // (effective ids, no supplementary groups). POSIX only.
 
 #include <QProcess>
@@ -20,56 +19,34 @@ namespace testutil {
 class LocalUser
 {
 public:
-    LocalUser()
+    LocalUser() : m_name(QStringLiteral("k410t%1").arg(::getpid()))
     {
-        if (::geteuid() != 0) {
-            m_why = QStringLiteral("needs root, to make a second local user with useradd");
-            return;
+        int status = -1; // 1 or 10: another suite holds the password file's lock
+        for (int i = 0; i < 50 && ::geteuid() == 0 && (status < 0 || status == 1 || status == 10); ++i, QThread::msleep(100))
+            status = QProcess::execute(QStringLiteral("/usr/sbin/useradd"), {"-M", "-U", "-s", "/usr/sbin/nologin", m_name});
+        if (const passwd *pw = status == 0 ? ::getpwnam(m_name.toLocal8Bit().constData()) : nullptr) {
+            m_uid = pw->pw_uid;
+            m_gid = pw->pw_gid;
         }
-        m_name = QStringLiteral("k410t%1").arg(::getpid());
-        const QStringList args{QStringLiteral("--no-create-home"), QStringLiteral("--user-group"),
-                               QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), m_name};
-        // useradd gives up at once when another suite holds the password
-        // file's lock (exit status 1 or 10): try again a few times.
-        int status = -1;
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            status = QProcess::execute(QStringLiteral("/usr/sbin/useradd"), args);
-            if (status != 1 && status != 10)
-                break;
-            QThread::msleep(100);
-        }
-        const passwd *pw = status == 0 ? ::getpwnam(m_name.toLocal8Bit().constData()) : nullptr;
-        if (!pw) {
-            m_why = QStringLiteral("useradd %1 failed (exit status %2)").arg(m_name).arg(status);
-            return;
-        }
-        m_uid = pw->pw_uid;
-        m_gid = pw->pw_gid;
     }
     ~LocalUser()
     {
         if (isValid())
             QProcess::execute(QStringLiteral("/usr/sbin/userdel"), {m_name});
     }
-    LocalUser(const LocalUser &) = delete;
-    LocalUser &operator=(const LocalUser &) = delete;
-
     bool isValid() const { return m_uid != 0; }
-    /// Why there is none (the test skips with these words).
-    QString whyNone() const { return m_why; }
+    QString whyNone() const { return QStringLiteral("needs root, to make a second local user with useradd"); }
     QString name() const { return m_name; }
     uid_t uid() const { return m_uid; }
     gid_t gid() const { return m_gid; }
     /// Makes `path` (a link itself, not what it leads to) this user's.
     bool give(const QString &path) const { return ::lchown(path.toLocal8Bit().constData(), m_uid, m_gid) == 0; }
 
-    /// This process acts as `user` for as long as this lives.
     class Acting
     {
     public:
-        explicit Acting(const LocalUser &user)
+        explicit Acting(const LocalUser &user) : m_groups(size_t(qMax(0, ::getgroups(0, nullptr))))
         {
-            m_groups.resize(size_t(qMax(0, ::getgroups(0, nullptr))));
             m_groups.resize(size_t(qMax(0, ::getgroups(int(m_groups.size()), m_groups.data()))));
             const gid_t gid = user.gid();
             m_ok = ::setgroups(1, &gid) == 0 && ::setegid(gid) == 0 && ::seteuid(user.uid()) == 0;
@@ -79,8 +56,6 @@ public:
             [[maybe_unused]] const bool back = ::seteuid(0) == 0 && ::setegid(0) == 0
                                                && ::setgroups(m_groups.size(), m_groups.data()) == 0;
         }
-        Acting(const Acting &) = delete;
-        Acting &operator=(const Acting &) = delete;
         bool ok() const { return m_ok; }
 
     private:
@@ -90,7 +65,6 @@ public:
 
 private:
     QString m_name;
-    QString m_why;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
 };

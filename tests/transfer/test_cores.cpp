@@ -146,6 +146,7 @@ private slots:
             QTest::newRow("FIFO nobody writes to") << "fifo" << "it is a pipe";
             QTest::newRow("/dev/null named directly") << "path:/dev/null" << "it is a device";
             QTest::newRow("link to a good image") << "link:good.bio" << "";
+            QTest::newRow("link to itself") << "link:x.bio" << "the name leads round a loop of links";
         }
     }
 
@@ -287,6 +288,7 @@ private slots:
         } else {
             QTest::newRow("link to /dev/null") << "link:/dev/null" << "it is a device";
             QTest::newRow("FIFO") << "fifo" << "it is a pipe";
+            QTest::newRow("link to itself") << "link:unit.bak" << "the name leads round a loop of links";
             QTest::newRow("read-only file system") << "readonly-disk" << "the disk is read-only";
         }
     }

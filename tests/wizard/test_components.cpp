@@ -244,58 +244,42 @@ private slots:
     }
 
     // The real save dialog asks before a name is replaced, and for a link says
-    // where it leads; "No" shows the dialog again.
+    // where it leads; "No" shows the dialog again (closed here: a cancel).
     void replaceQuestion()
     {
         QFETCH(QString, kind);
         QFETCH(QString, question);
         QFETCH(bool, replace);
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("new.bak"));
-        const QString elsewhere = dir.filePath(QStringLiteral("secret.bak"));
-        QVERIFY(QFile(elsewhere).open(QIODevice::WriteOnly));
-        if (kind == "file")
-            QVERIFY(QFile(name).open(QIODevice::WriteOnly));
-        else if (kind == "link")
-            QVERIFY(QFile::link(elsewhere, name));
+        const QString name = temp.filePath(kind + QStringLiteral("/new.bak")), elsewhere = temp.filePath("secret.bak");
+        QVERIFY(QDir().mkpath(temp.filePath(kind)) && QFile(elsewhere).open(QIODevice::WriteOnly));
+        QVERIFY(kind != "file" || QFile(name).open(QIODevice::WriteOnly));
+        QVERIFY(kind != "link" || QFile::link(elsewhere, name));
         DlgOpen dialog;
         dialog.DialogTitle = QStringLiteral("SAVE");
-        dialog.Filter = QStringLiteral("File bak (*.bak)|*.bak");
         dialog.FileName = name;
         QString asked;
         int shown = 0;
-        bool finished = false;
-        std::function<void()> answer = [&] {
-            if (finished)
-                return;
+        QTimer answer; // answers whatever is up, until this goes out of scope
+        connect(&answer, &QTimer::timeout, [&] {
             QWidget *modal = QApplication::activeModalWidget();
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 asked = box->text();
                 box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
-            } else if (auto *files = qobject_cast<QFileDialog *>(modal); files && files->isVisible()) {
-                if (++shown == 1) {
-                    files->selectFile(name);
-                    QMetaObject::invokeMethod(files, "accept");
-                } else {
-                    files->reject();
-                }
+            } else if (auto *files = qobject_cast<QFileDialog *>(modal); files && files->isVisible() && ++shown) {
+                files->selectFile(name);
+                QMetaObject::invokeMethod(files, shown == 1 ? "accept" : "reject");
             }
-            QTimer::singleShot(10, answer);
-        };
-        QTimer::singleShot(0, answer);
-        bool cancelled = false;
+        });
+        answer.start(10);
         try {
             dialog.ShowSave();
-        } catch (const RunTimeError &) {
-            cancelled = true;
-        }
-        finished = true;
-        QCOMPARE(asked, question.contains(QLatin1String("%1")) ? question.arg(QDir::toNativeSeparators(elsewhere))
-                                                               : question);
-        QCOMPARE(cancelled, !replace);
-        QCOMPARE(shown, replace ? 1 : 2);
-        if (replace)
+            QVERIFY(replace);
             QCOMPARE(dialog.FileName, QDir::toNativeSeparators(name));
+        } catch (const RunTimeError &) {
+            QVERIFY(!replace);
+        }
+        QCOMPARE(asked, question.contains(QLatin1String("%1")) ? question.arg(QDir::toNativeSeparators(elsewhere)) : question);
+        QCOMPARE(shown, replace ? 1 : 2);
     }
 
     // The bar keeps the single-precision value it was given, not its display steps.
