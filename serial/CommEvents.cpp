@@ -24,6 +24,9 @@ QString eventText(int code)
     case comEventRxParity: return QStringLiteral("Parity Error");
     case comEventTxFull: return QStringLiteral("Transmit Buffer Full");
     case comEventDCB: return QStringLiteral("Error retrieving DCB");
+    case comEventDeviceLost:
+        return QStringLiteral("Device lost: the serial device went away (adapter unplugged, or the line closed at "
+                              "its far end)");
     default: return QStringLiteral("Unknown error or event");
     }
 }

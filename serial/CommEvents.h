@@ -32,16 +32,16 @@ constexpr qint16 comEventRxParity = 1009;  ///< parity error
 constexpr qint16 comEventTxFull = 1010;    ///< transmit buffer full
 constexpr qint16 comEventDCB = 1011;       ///< reading the device control block failed
 /// The device went away (adapter unplugged, far end of a pseudo-terminal
-/// closed). Deliberately outside the table, so it reads "Unknown error or
-/// event" and stops a running transfer.
+/// closed). Outside the line-state codes, so it stops a running transfer; its
+/// text says what happened in plain words.
 constexpr qint16 comEventDeviceLost = 1100;
 
 /// True for the line-state codes 1 to 7, which the handler ignores.
 bool isIgnored(int code);
 
-/// The error box text for `code`: the fixed English text of the table,
-/// "Unknown error or event" for any other value (1005 included), and an empty
-/// string for the ignored codes 1 to 7.
+/// The error box text for `code`: the fixed English text of the table, the
+/// lost device's own text, "Unknown error or event" for any other value (1005
+/// included), and an empty string for the ignored codes 1 to 7.
 QString eventText(int code);
 
 } // namespace CommEvents

@@ -2,6 +2,7 @@
 #include "CommEvents.h"
 #include "EventPump.h"
 #include "PlatformSerial.h"
+#include "PortLock.h"
 #include "PortMap.h"
 #include "RunTimeError.h"
 #include "Trace.h"
@@ -155,6 +156,13 @@ void MSComm::openDevice()
                                    QStringLiteral("Permission denied: this user may not open %1 "
                                                   "(on Linux, membership of the dialout group is needed)")
                                        .arg(who()));
+            // A lock left behind by a killed copy (root's, which this user
+            // may not remove) is no program holding the port: say which.
+            if (const QString stale = PortLock::staleLockFile(m_device); !stale.isEmpty())
+                throw RunTimeError(kErrPortAlreadyOpen,
+                                   QStringLiteral("Stale port lock: %1 is locked by %2, left by a program that has "
+                                                  "ended: remove %2 as root")
+                                       .arg(who(), stale));
             throw RunTimeError(kErrPortAlreadyOpen,
                                QStringLiteral("Port already open: %1 is in use by another program (%2)")
                                    .arg(who(), reason));

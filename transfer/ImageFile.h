@@ -8,18 +8,17 @@
 // is kept in memory as it arrives, written to the working file from there, and
 // saved and verified against the bytes in memory.
 //
-// File errors (a file that cannot be created, opened, written or saved, a read
-// past the end) throw RunTimeError with a description naming the file and
-// saying why in plain words. A stop request seen by the validator throws
+// File errors (a file that cannot be created, opened or saved, a read past the
+// end) throw RunTimeError with a description that gives the reason first, in
+// plain words, then the file (so a one-line box shows the reason), and where
+// the backup is kept. A stop request seen by the validator throws
 // Protocol::TransferStopped.
+
+#include "PlatformFile.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-
-#include <memory>
-
-class QSaveFile;
 
 namespace ImageFile {
 
@@ -77,48 +76,69 @@ private:
 };
 
 /// Keeps a backup in memory as it arrives and writes it into the working file
-/// "k410.bak" in a private per-user directory.
+/// "k410.bak" in a private per-user folder. The working copy is a second
+/// copy: when it cannot be written (a full disk) the backup goes on in memory
+/// and problem() says why, so a complete backup is never thrown away for it.
 class BackupWriter
 {
 public:
     /// File name of the working file.
     static constexpr const char *kWorkingFileName = "k410.bak";
 
-    /// Directory of the working file: the one set by setWorkingDirectory(),
-    /// else $K410_WORKDIR, else the per-user location (the user's cache
-    /// directory + "/k410-bios"; %LOCALAPPDATA%\k410-bios on Windows).
+    /// Folder named for the working file: the one set by
+    /// setWorkingDirectory(), else $K410_WORKDIR, else the per-user location
+    /// (PlatformFile::defaultWorkingDirectory()).
     static QString workingDirectory();
-    /// Full path of the working file.
+    /// Full path of the working file as things stand: in the named folder when
+    /// it is private to this user (or missing), else in the private folder
+    /// made for this user inside it.
     static QString workingFilePath();
     /// Redirects the working file (tests); an empty string restores the default.
     static void setWorkingDirectory(const QString &dir);
 
-    /// Starts a backup: empties the bytes in memory and creates the working
-    /// file afresh. The directory must be the user's own: it is created
-    /// private (0700), narrowed to 0700 when it is ours but open to others,
-    /// refused when it belongs to someone else or is a link. Whatever was at
-    /// the file's name (a planted pipe or link) is removed, never opened.
+    /// Holds the working folder and checks that the working file can be made
+    /// in it: the folder is made private when missing, never changed when it
+    /// was there already (a private folder is made inside one that others may
+    /// enter), refused when it is a link or someone else's private folder.
+    /// Called before the unit is asked for anything. Throws RunTimeError.
+    void check();
+    /// Starts a backup: empties the bytes in memory and makes the working file
+    /// afresh in the folder check() held (checking first when it was not
+    /// called). Whatever was at the file's name (a planted pipe or link) is
+    /// removed, never opened. A working file that cannot be made is not an
+    /// error here: see problem().
     void create();
-    /// Appends bytes exactly as given, in memory and to the working file.
+    /// Appends bytes exactly as given, in memory and, while it takes them, to
+    /// the working file.
     void append(const QByteArray &bytes);
-    /// Flushes and closes the working file; a write failure throws.
+    /// Closes the working file.
     void finish();
-    /// Closes the working file without reporting (the procedure's endings).
+    /// Closes the working file and lets the folder go (the procedure's endings).
     void close();
     bool isOpen() const { return m_file.isOpen(); }
     /// The backup as received so far.
     const QByteArray &bytes() const { return m_bytes; }
+    /// Path of this backup's working file.
+    QString path() const;
+    /// Why the working copy could not be made or written, reason first (it
+    /// is incomplete, or missing); empty while it holds every byte.
+    QString problem() const { return m_problem; }
 
 private:
+    void failed(const QString &why);
+
+    PlatformFile::WorkingFolder m_folder;
     QFile m_file;
     QByteArray m_bytes;
+    QString m_problem;
 };
 
-/// The file a backup is saved to, held from the save dialog on: a temporary
-/// file beside the chosen path, renamed over it only once everything written
-/// has been checked. A path that cannot take the backup is found before
-/// anything is read from the unit, and a failed save never harms the file
-/// that was at the path.
+/// Where a backup is saved, held from the save dialog on: the folder chosen,
+/// whatever becomes of its name later. Nothing is written there before
+/// commit(), which writes a temporary file beside the chosen name and renames
+/// it over the name only once everything written has been checked. A path
+/// that cannot take the backup is found before anything is read from the
+/// unit, and a failed save never harms the file that was at the path.
 class SaveTarget
 {
 public:
@@ -128,25 +148,25 @@ public:
     SaveTarget &operator=(const SaveTarget &) = delete;
 
     /// Checks that `path` can take the backup (a name was given, it is not a
-    /// folder, a pipe or a device, its folder exists and may be written) and
-    /// holds the temporary file. Throws RunTimeError saying why not.
+    /// folder, a pipe or a device, not a read-only file, not a link another
+    /// user planted in a shared folder; its folder exists and may be written)
+    /// and holds its folder. Throws RunTimeError saying why not.
     void open(const QString &path);
-    /// Writes `bytes`, checks the write, the flush and the file's error state,
-    /// replaces the file at the path, reads it back and compares it with
-    /// `bytes`. On failure throws, naming `workingCopy` as where the backup is
-    /// kept; the file that was at the path stays as it was unless the failure
-    /// is found in the read-back.
-    void commit(const QByteArray &bytes, const QString &workingCopy);
-    /// Drops the temporary file; the path keeps what it had.
+    /// Writes `bytes`, checks every write and the flush to the disk, replaces
+    /// the file at the path, reads it back and compares it with `bytes`. On
+    /// failure throws, saying where the backup is kept: in `workingCopy`, or
+    /// nowhere when `workingProblem` says the working copy could not be
+    /// written. The file that was at the path stays as it was unless the
+    /// failure is found in the read-back. Returns a notice when the backup was
+    /// saved, but not where the path leads now (the folder was moved meanwhile).
+    QString commit(const QByteArray &bytes, const QString &workingCopy, const QString &workingProblem = {});
+    /// Lets the folder go; the path keeps what it had.
     void cancel();
-    bool isOpen() const { return m_file != nullptr; }
+    bool isOpen() const { return m_folder.isOpen(); }
 
 private:
-    std::unique_ptr<QSaveFile> m_file;
+    PlatformFile::SaveFolder m_folder;
     QString m_path;
 };
-
-/// Throws RunTimeError unless the file at `path` holds exactly `expected`.
-void verifySaved(const QString &path, const QByteArray &expected);
 
 } // namespace ImageFile

@@ -5,9 +5,7 @@
 // is opened, since opening a port grabs it and moves its lines; the opened
 // handle decides the rest (GetFileType, the handle's attributes); links and
 // junctions are opened as themselves (FILE_FLAG_OPEN_REPARSE_POINT) and never
-// followed. The working file lives under %LOCALAPPDATA%, whose access list
-// admits only the user (and the system): that stands for the Unix side's 0700
-// check, which has no Windows counterpart here.
+// followed, at the name chosen for a backup too.
 #include <QtGlobal>
 #ifdef Q_OS_WIN
 
@@ -16,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <utility>
@@ -52,11 +51,11 @@ private:
     HANDLE m_h;
 };
 
-Outcome failure(DWORD err)
+Outcome failure(DWORD err, const QString &path = {})
 {
     if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
-        return {Problem::NotFound, int(err), {}};
-    return {Problem::Os, int(err), {}};
+        return {Problem::NotFound, int(err), {}, path};
+    return {Problem::Os, int(err), {}, path};
 }
 
 std::wstring wide(const QString &path)
@@ -220,25 +219,15 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
     return {};
 }
 
-QString notAPlainFile(const QString &path)
-{
-    if (namesDevice(path))
-        return QStringLiteral("a device");
-    const DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return QStringLiteral("a folder");
-    return {};
-}
+namespace {
 
-Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
+/// Holds a folder open as itself (a link or junction in its place is refused,
+/// not followed) and without delete sharing: while it is held it cannot be
+/// renamed, removed or replaced, so its path keeps leading to it.
+Outcome holdFolder(const QString &dir, Handle &folder)
 {
-    if (!QDir().mkpath(dir))
-        return failure(ERROR_PATH_NOT_FOUND);
-    // The folder is held open as itself (a link or junction in its place is
-    // refused, not followed) and without delete sharing, so it cannot be
-    // renamed or replaced while the file is made in it.
-    Handle folder(::CreateFileW(wide(dir).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    folder.reset(::CreateFileW(wide(dir).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.valid())
         return failure(::GetLastError());
     BY_HANDLE_FILE_INFORMATION info{};
@@ -248,11 +237,198 @@ Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
         return {Problem::Link, 0, {}};
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return {Problem::NotRegular, 0, QStringLiteral("not a folder")};
+    return {};
+}
 
+/// Writes all of `bytes` to `h`: 0, or the error.
+DWORD writeAll(HANDLE h, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        DWORD n = 0;
+        const DWORD chunk = DWORD(qMin<qsizetype>(bytes.size() - done, 1 << 20));
+        if (!::WriteFile(h, bytes.constData() + done, chunk, &n, nullptr))
+            return ::GetLastError();
+        if (n == 0)
+            return ERROR_WRITE_FAULT;
+        done += n;
+    }
+    return 0;
+}
+
+QString temporaryName(const QString &path)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
+    return path + QLatin1Char('.') + suffix;
+}
+
+} // namespace
+
+// ---- The save folder ----------------------------------------------------------
+// Windows cannot open a file relative to a folder handle through its usual
+// calls; instead the folder is held without delete sharing from the dialog
+// on, so it can be neither renamed nor swapped for a link or junction, and
+// its path keeps naming it until the backup is saved.
+
+struct SaveFolder::Private
+{
+    Handle folder{INVALID_HANDLE_VALUE};
+    QString folderPath;
+    QString path;
+};
+
+SaveFolder::SaveFolder() = default;
+SaveFolder::~SaveFolder() = default;
+
+bool SaveFolder::isOpen() const
+{
+    return d != nullptr;
+}
+
+void SaveFolder::close()
+{
+    d.reset();
+}
+
+QString SaveFolder::target() const
+{
+    return d ? d->path : QString();
+}
+
+QString SaveFolder::movedFolder() const
+{
+    return {}; // held without delete sharing: it cannot move
+}
+
+Outcome SaveFolder::open(const QString &path)
+{
+    close();
+    if (namesDevice(path))
+        return {Problem::NotRegular, 0, QStringLiteral("a device")};
+    auto p = std::make_unique<Private>();
+    const QFileInfo chosen(QDir::fromNativeSeparators(path));
+    p->folderPath = chosen.absolutePath();
+    p->path = chosen.absoluteFilePath();
+    const DWORD attributes = ::GetFileAttributesW(wide(p->path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return {Problem::Link, 0, {}};
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return {Problem::ReadOnly, 0, {}};
+    }
+    if (Outcome held = holdFolder(p->folderPath, p->folder); !held.ok()) {
+        held.path = p->folderPath;
+        return held;
+    }
+    d = std::move(p);
+    return {};
+}
+
+Outcome SaveFolder::replace(const QByteArray &bytes)
+{
+    if (!d)
+        return failure(ERROR_INVALID_HANDLE);
+    std::wstring temporary;
+    Handle h(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; !h.valid(); ++attempt) {
+        temporary = wide(temporaryName(d->path));
+        h.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid() && (::GetLastError() != ERROR_FILE_EXISTS || attempt == 100))
+            return failure(::GetLastError());
+    }
+    const auto failed = [&](DWORD err) {
+        h.reset(INVALID_HANDLE_VALUE);
+        ::DeleteFileW(temporary.c_str());
+        return failure(err);
+    };
+    if (const DWORD err = writeAll(h.get(), bytes))
+        return failed(err);
+    if (!::FlushFileBuffers(h.get()))
+        return failed(::GetLastError());
+    h.reset(INVALID_HANDLE_VALUE);
+    if (!::MoveFileExW(temporary.c_str(), wide(d->path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return failed(::GetLastError());
+    return {};
+}
+
+Outcome SaveFolder::readBack(qint64 maxBytes, QByteArray &bytes)
+{
+    if (!d)
+        return failure(ERROR_INVALID_HANDLE);
+    return readRegularFile(d->path, maxBytes, bytes);
+}
+
+// ---- The working folder -------------------------------------------------------
+// It lives under %LOCALAPPDATA%, whose access list admits only the user (and
+// the system): that stands for the Unix side's private-folder rule, and the
+// folder is used as it is.
+
+struct WorkingFolder::Private
+{
+    Handle folder{INVALID_HANDLE_VALUE};
+    QString path;
+};
+
+WorkingFolder::WorkingFolder() = default;
+WorkingFolder::~WorkingFolder() = default;
+
+bool WorkingFolder::isOpen() const
+{
+    return d != nullptr;
+}
+
+QString WorkingFolder::path() const
+{
+    return d ? d->path : QString();
+}
+
+void WorkingFolder::close()
+{
+    d.reset();
+}
+
+QString WorkingFolder::privateFolderName()
+{
+    return QStringLiteral("k410-bios");
+}
+
+QString WorkingFolder::folderFor(const QString &dir)
+{
+    return dir;
+}
+
+Outcome WorkingFolder::open(const QString &dir, const QString &name)
+{
+    close();
+    if (!QDir().mkpath(dir))
+        return failure(ERROR_PATH_NOT_FOUND, dir);
+    auto p = std::make_unique<Private>();
+    p->path = dir;
+    if (Outcome held = holdFolder(dir, p->folder); !held.ok()) {
+        held.path = dir;
+        return held;
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide(dir + QLatin1Char('/') + name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+    d = std::move(p);
+    return {};
+}
+
+Outcome WorkingFolder::createFile(const QString &name, QFile &file)
+{
+    if (!d)
+        return failure(ERROR_INVALID_HANDLE);
     // Whatever is at the name goes first: a link or junction is removed
     // itself (never its target), a read-only file loses the attribute that
     // would keep it, a real folder is refused.
-    const std::wstring path = wide(dir + QLatin1Char('/') + name);
+    const std::wstring path = wide(d->path + QLatin1Char('/') + name);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
@@ -270,6 +446,7 @@ Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h.valid())
         return failure(::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
     bool storedElsewhere = false;
     if (const Outcome checked = inspect(h.get(), info, storedElsewhere); !checked.ok())
         return checked;
@@ -277,11 +454,15 @@ Outcome createFreshFile(const QString &dir, const QString &name, QFile &file)
     if (fd < 0)
         return failure(ERROR_INVALID_HANDLE);
     h.release(); // the descriptor owns the handle now
-    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::_close(fd);
         return failure(ERROR_INVALID_HANDLE);
     }
     return {};
+}
+
+void setNamedTemporaryFiles(bool)
+{
 }
 
 QString defaultWorkingDirectory()
@@ -319,6 +500,7 @@ constexpr Words kWords[] = {
     {ERROR_LOCK_VIOLATION, "it is in use by another program"},
     {ERROR_FILE_EXISTS, "another file appeared at that name"},
     {ERROR_CRC, "the disk reported a read or write failure"},
+    {ERROR_CANT_RESOLVE_FILENAME, "the name leads round a loop of links"},
 };
 
 } // namespace

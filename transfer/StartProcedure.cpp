@@ -9,6 +9,9 @@
 #include "TransferView.h"
 #include "Variabili.h"
 
+#include <QDir>
+#include <QStringList>
+
 using namespace Variabili;
 
 namespace {
@@ -83,9 +86,12 @@ void StartProcedure::backup()
     dlg.Filter = QString::fromLatin1(kSaveFilter);
     dlg.ShowSave();
     m_savePath = dlg.FileName;
-    // A path that cannot take the backup ends the run now, before the unit is
-    // asked for anything, rather than after the whole backup was read.
+    // A path that cannot take the backup, or a working folder that cannot
+    // take the working file, ends the run now, before the unit is asked for
+    // anything, rather than after the whole backup was read. Both folders are
+    // held from here on.
     m_saveTarget.open(m_savePath);
+    m_backup.check();
 
     // Ask for the unit to be switched on, say the link is being made, empty the bar.
     showLinking();
@@ -108,8 +114,10 @@ void StartProcedure::backup()
     session.blockUpload([this] { applyProgressStep(); }, store);
     session.backupClosing(store);
     m_backup.finish();
-    // Saved from the bytes received, not from the working file read back.
-    m_saveTarget.commit(m_backup.bytes(), ImageFile::BackupWriter::workingFilePath());
+    // Saved from the bytes received, not from the working file read back: a
+    // working copy that could not be written costs nothing of the backup.
+    const QString workingProblem = m_backup.problem();
+    const QString moved = m_saveTarget.commit(m_backup.bytes(), m_backup.path(), workingProblem);
 
     // Backup saved; on to the upgrade at once, on the open port, with the
     // progress display emptied and hidden.
@@ -118,6 +126,21 @@ void StartProcedure::backup()
     m_view.setProgressValue(0.0f);
     m_view.setProgressCaptionVisible(false);
     m_view.setProgressCaption(Progress::zeroCaption());
+
+    // What went otherwise than planned, though the backup is saved, stays in
+    // the error box for the technician to read.
+    QStringList notices;
+    if (!workingProblem.isEmpty())
+        notices << workingProblem + QStringLiteral(". The backup was saved to \"%1\" from memory")
+                                        .arg(QDir::toNativeSeparators(m_savePath));
+    if (!moved.isEmpty())
+        notices << moved;
+    if (!notices.isEmpty()) {
+        const QString notice = notices.join(QStringLiteral(". "));
+        if (Trace::enabled())
+            Trace::line(QStringLiteral("NOTE ") + notice);
+        m_view.showError(notice);
+    }
 }
 
 StartProcedure::UpgradeEnd StartProcedure::upgrade()

@@ -1,10 +1,12 @@
 #include "DlgOpen.h"
 
 #include "RunTimeError.h"
+#include "Variabili.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
 namespace {
 
@@ -70,6 +72,22 @@ QString DlgOpen::startDirectory() const
     return QDir::currentPath();
 }
 
+QString DlgOpen::replaceQuestion(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    const QString name = info.fileName();
+    if (!info.isSymLink())
+        return QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name);
+    const QString leadsTo = QDir::toNativeSeparators(info.symLinkTarget());
+    if (!info.exists())
+        return QStringLiteral("%1 is a link to %2, which does not exist.\nSaving there creates %2. Do you want to "
+                              "save there?")
+            .arg(name, leadsTo);
+    return QStringLiteral("%1 is a link to %2.\nSaving there replaces %2. Do you want to replace it?").arg(name, leadsTo);
+}
+
 void DlgOpen::ShowSave()
 {
     show(true);
@@ -94,14 +112,29 @@ void DlgOpen::show(bool save)
         QFileDialog dialog(m_parent, DialogTitle, dir);
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        // The question before a file is replaced is asked here, where it can
+        // say that the name is a link and where it leads.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, save);
         if (!filters.isEmpty()) {
             dialog.setNameFilters(filters);
             dialog.selectNameFilter(filters.first());
         }
         if (!name.isEmpty())
             dialog.selectFile(name);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            chosen = dialog.selectedFiles().first();
+        while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            const QString file = dialog.selectedFiles().first();
+            const QString question = save ? replaceQuestion(file) : QString();
+            if (question.isEmpty()
+                || QMessageBox::warning(m_parent, DialogTitle, question, QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No)
+                       == QMessageBox::Yes) {
+                chosen = file;
+                break;
+            }
+            // Not to be replaced: choose again, unless the program is ending.
+            if (Variabili::stopRequested())
+                break;
+        }
     }
 
     // The focus goes back to the window itself, not to the next control Qt

@@ -44,6 +44,11 @@ public:
     /// else $K410_DIALOG_DIR when set, else the current directory.
     QString startDirectory() const;
 
+    /// The question asked before a save replaces what is at `path`: whether it
+    /// may be replaced, and for a link, that it is one and where it leads
+    /// (the file that a save would replace). Empty when nothing is there.
+    static QString replaceQuestion(const QString &path);
+
 private:
     void show(bool save);
 

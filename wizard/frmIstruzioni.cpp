@@ -12,6 +12,7 @@
 #include "WindowLayout.h"
 #include "WindowViews.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -622,6 +623,39 @@ void frmIstruzioni::finishPendingClose()
     // The window goes away regardless of how the port closes.
     closePortQuietly(*MSComm1);
     Unload();
+    runAfterEnd();
+}
+
+void frmIstruzioni::endProgram(std::function<void()> then)
+{
+    if (!m_afterEnd)
+        m_afterEnd = std::move(then);
+    // A file dialog or a question over the window would hold everything up
+    // until someone answered it: cancelled, as its own Cancel would.
+    for (int i = 0; i < 8; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    if (isLoaded() && operationRunning()) {
+        requestClose(); // carried out, and then run, when the operation has ended
+        return;
+    }
+    if (isLoaded()) {
+        closePortQuietly(*MSComm1);
+        Unload();
+    }
+    runAfterEnd();
+}
+
+void frmIstruzioni::runAfterEnd()
+{
+    if (std::function<void()> then = std::exchange(m_afterEnd, {}))
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(then), Qt::QueuedConnection);
 }
 
 frmIstruzioni::OperationScope::OperationScope(frmIstruzioni &window) : m_window(window)

@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QMetaObject>
 #include <QList>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 
@@ -151,6 +152,13 @@ public:
     bool operationRunning() const { return m_operations > 0; }
     bool closePending() const { return m_closePending; }
 
+    /// The program is asked to end from outside (a signal): Exit, carried
+    /// through to the end. A dialog open over the window is cancelled, a
+    /// running operation stopped as by Exit; once it has ended (port closed,
+    /// files let go) the window unloads, and then `then` runs, from the event
+    /// loop. Not loaded: `then` runs at once (from the event loop too).
+    void endProgram(std::function<void()> then);
+
     /// Esc acts exactly as a click on Exit.
     void reject() override;
 
@@ -172,6 +180,7 @@ private:
     void optCom_Click(int port);
     void requestClose();
     void finishPendingClose();
+    void runAfterEnd();
 
     QWidget *m_form = nullptr; // holds every control; destroyed at unload
     QTextEdit *m_text1_0 = nullptr;
@@ -182,4 +191,5 @@ private:
     ProbeTiming m_probeTiming;
     int m_operations = 0;
     bool m_closePending = false;
+    std::function<void()> m_afterEnd; // endProgram()'s last step, while it waits
 };

@@ -14,6 +14,7 @@
 // they run, so each step waits for what the unit has seen rather than for a time.
 #include "E2e.h"
 
+#include "CommEvents.h"
 #include "DlgOpen.h"
 #include "FakeCommPort.h"
 #include "ImageFile.h"
@@ -359,7 +360,7 @@ private slots:
         if (fault == Fault::HangUp) {
             // The lost line is reported through OnComm while the bar shows.
             QVERIFY(!w.txtError->isHidden());
-            QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
+            QCOMPARE(w.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
         } else {
             QVERIFY(w.txtError->isHidden());
         }

@@ -3,9 +3,12 @@
 // simulated unit, and the test compares what reached the unit and the disk.
 #include "E2e.h"
 
+#include "CommEvents.h"
 #include "DlgOpen.h"
+#include "EndSignals.h"
 #include "FakeCommPort.h"
 #include "ImageFile.h"
+#include "PlatformFile.h"
 #include "ProgressBar.h"
 #include "Variabili.h"
 
@@ -16,14 +19,19 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
+#include <csignal>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Variabili;
 using namespace e2e;
@@ -102,7 +110,7 @@ class TestTransfer : public QObject
         QVERIFY(w.Image6->isHidden());
         QVERIFY(!w.MSComm1->PortOpen());
         QVERIFY(!w.txtError->isHidden());
-        QVERIFY2(w.txtError->text().contains(inError), qPrintable(w.txtError->text()));
+        QVERIFY2(w.txtError->text().contains(inError, Qt::CaseInsensitive), qPrintable(w.txtError->text()));
         QCOMPARE(w.txtError->cursorPosition(), 0); // the start of a long text shows
     }
 
@@ -442,6 +450,95 @@ private slots:
             QCOMPARE(unit.number("records_received"), 0);
     }
 
+    void endSignals_data()
+    {
+        QTest::addColumn<int>("signo");
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("named"); // temporary files with names, as on a FUSE mount
+        QTest::newRow("SIGTERM during the backup blocks") << SIGTERM << "blocks" << false;
+        QTest::newRow("SIGTERM during the backup blocks, named temporary files") << SIGTERM << "blocks" << true;
+        QTest::newRow("SIGINT while linking") << SIGINT << "linking" << false;
+        QTest::newRow("SIGHUP during the download") << SIGHUP << "download" << false;
+        QTest::newRow("SIGTERM at the start step") << SIGTERM << "start step" << false;
+        for (const int signo : {SIGTERM, SIGINT, SIGHUP})
+            QTest::addRow("signal %d to the program itself, at its start window", signo) << signo << "program" << false;
+    }
+
+    // Signals delivered for real act as Exit carried through: run stopped,
+    // port closed, window closed, then the end (the program itself exits with
+    // 128 + the signal). The chosen file keeps the old backup and nothing lies
+    // beside it, at the moment of the signal (what kill -9 would leave) or after.
+    void endSignals()
+    {
+        QFETCH(int, signo);
+        QFETCH(QString, phase);
+        QFETCH(bool, named);
+        if (phase == "program") {
+            QProcess program;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            program.setProcessEnvironment(env);
+            program.start(QStringLiteral(K410_PROGRAM), {});
+            QVERIFY(program.waitForStarted());
+            const auto caught = [&] { // the system lists the signal as caught once the handler is in place
+                const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(program.processId()));
+                const qsizetype at = status.indexOf("SigCgt:");
+                return at >= 0 && ((status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> (signo - 1)) & 1);
+            };
+            for (int i = 0; i < 1000 && !caught() && program.state() == QProcess::Running; ++i)
+                QThread::msleep(10);
+            QVERIFY(caught() && ::kill(pid_t(program.processId()), signo) == 0 && program.waitForFinished());
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 128 + signo);
+            return;
+        }
+        PlatformFile::setNamedTemporaryFiles(named);
+        const auto cleanUp = qScopeGuard([] {
+            EndSignals::uninstall();
+            PlatformFile::setNamedTemporaryFiles(false);
+        });
+        QVERIFY(QDir().mkpath(path("save")));
+        m_savePath = path("save/saved.bak");
+        QVERIFY(writeAll(m_savePath, "OLD BACKUP"));
+        const auto beside = [this] { return QDir(path("save")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); };
+        SimUnit unit(unitArgs(phase == "linking"  ? QStringList{"--power-up-after-ms", "600000"}
+                              : phase == "blocks" ? QStringList{"--silent-after-block", "5"}
+                                                  : QStringList{"--silent-after-record", "5"}));
+        QVERIFY2(unit.start(), qPrintable(unit.errorText()));
+        frmIstruzioni &w = toStartStep(unit.device(), phase != "download");
+        QVERIFY(atStartStep(w));
+        std::optional<int> ended;
+        EndSignals::install([&ended](int number) { ended = number; });
+        QStringList atSignal;
+        auto trigger = when(
+            [&w, phase] {
+                if (!w.isLoaded() || phase == "start step")
+                    return false;
+                const QString status = w.Text1(6)->toPlainText();
+                const bool moving = !w.ProgressBar1->isHidden() && w.ProgressBar1->Value() > 0.1f;
+                return phase == "linking" ? status == strLinking
+                     : moving && status.startsWith(phase == "blocks" ? strBackUpActive : strUpgrActive);
+            },
+            [&] {
+                atSignal = beside();
+                ::kill(::getpid(), signo);
+            });
+        if (phase == "start step")
+            ::kill(::getpid(), signo);
+        else
+            w.cmdStart->click();
+
+        QVERIFY(testutil::pumpUntil([&] { return ended.has_value(); }));
+        QCOMPARE(*ended, signo);
+        QVERIFY(!w.isLoaded() && !w.MSComm1->PortOpen());
+        QCOMPARE(unit.hostDescriptors(), 0);
+        QCOMPARE(beside(), QStringList{"saved.bak"});
+        QCOMPARE(readAll(m_savePath), QByteArray("OLD BACKUP"));
+        QCOMPARE(atSignal, phase == "start step" ? QStringList() : QStringList{"saved.bak"});
+        QCOMPARE(unit.number("upgrades_completed"), 0);
+        QCOMPARE(unit.number("erase_requests"), phase == "download" ? 1 : 0);
+    }
+
     // The unit hangs up in the middle: the lost line is reported through OnComm
     // while the bar shows, the run stops, and nothing stays open.
     void hangUp_data()
@@ -465,7 +562,7 @@ private slots:
 
         QVERIFY(unit.waitForEnd());
         QVERIFY(!w.txtError->isHidden());
-        QCOMPARE(w.txtError->text(), QStringLiteral("Unknown error or event"));
+        QCOMPARE(w.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
         checkNormalEnding(w, strTransferBroken);
         checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));

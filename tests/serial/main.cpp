@@ -6,8 +6,13 @@
 #include <QCoreApplication>
 #include <QMetaMethod>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 #include <vector>
+#ifdef K410_PTY_SUITES
+#include <QSerialPort>
+#include <unistd.h>
+#endif
 
 void addPureSuites(std::vector<std::unique_ptr<QObject>> &suites);
 void addPortTestSuites(std::vector<std::unique_ptr<QObject>> &suites);
@@ -30,6 +35,19 @@ bool hasFunction(const QObject &suite, const QByteArray &name)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+#ifdef K410_PTY_SUITES
+    // "--hold-port DEVICE": another program holding a port (with the serial
+    // library's lock file) until it is killed, for the lock suites.
+    if (argc == 3 && QByteArray(argv[1]) == "--hold-port") {
+        QSerialPort port(QString::fromLocal8Bit(argv[2]));
+        if (!port.open(QIODevice::ReadWrite))
+            return 2;
+        std::fputs("held\n", stdout);
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    }
+#endif
     std::vector<std::unique_ptr<QObject>> suites;
 #ifdef K410_PTY_SUITES
     addDeviceSuites(suites);

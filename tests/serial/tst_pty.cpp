@@ -3,21 +3,30 @@
 #include "CommEvents.h"
 #include "EventPump.h"
 #include "FakeViews.h"
+#include "LocalUser.h"
 #include "MSComm.h"
+#include "PortLock.h"
 #include "PtyPeer.h"
 #include "RunTimeError.h"
 #include "TestUtil.h"
 #include "Testfile.h"
 #include "Variabili.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <memory>
 #include <vector>
 #include <QTimer>
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <grp.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -145,6 +154,8 @@ private slots:
     void peerGoneDuringPortTest();
     void portHeldByAnotherControl_data();
     void portHeldByAnotherControl();
+    void portLockLeftBehind_data();
+    void portLockLeftBehind();
     void absentPorts();
     void operationsNeedAnOpenPort();
     void permissionDenied();
@@ -342,6 +353,80 @@ void TestDevices::portHeldByAnotherControl()
     QVERIFY(comm.PortOpen());
     comm.setPortOpen(false);
     QCOMPARE(descriptorsOn(peer.slavePath()), 0);
+}
+
+void TestDevices::portLockLeftBehind_data()
+{
+    QTest::addColumn<bool>("rootsCopy"); // whose copy held the port: root's, or the technician's own
+    QTest::addColumn<bool>("killed");    // killed (kill -9) before the technician opens the port
+    QTest::addColumn<QString>("said");   // what the technician is told; empty: the port opens
+    QTest::newRow("root's copy killed: its lock stays") << true << true << "Stale port lock: COM1";
+    QTest::newRow("root's copy still running") << true << false << "Port already open: COM1";
+    QTest::newRow("the technician's own copy killed") << false << true << "";
+}
+
+// A copy killed while it held the port leaves the serial library's lock file.
+// The technician, another user, is told that root's lock was left by a
+// program that has ended and how to remove it, not that a program holds the
+// port; root's lock stays for root to remove. A lock of their own is taken over.
+void TestDevices::portLockLeftBehind()
+{
+    QFETCH(bool, rootsCopy);
+    QFETCH(bool, killed);
+    QFETCH(QString, said);
+    testutil::LocalUser technician;
+    if (!technician.isValid())
+        QSKIP(qPrintable(technician.whyNone()));
+    PtyPeer peer;
+    QVERIFY(peer.isValid() && technician.give(peer.slavePath())); // as for a technician in dialout
+    mapPorts({peer.slavePath(), "", "", ""});
+    QProcess holder; // this program, holding the port until it is killed
+    const uid_t uid = rootsCopy ? 0 : technician.uid();
+    const gid_t gid = technician.gid();
+    holder.setChildProcessModifier([uid, gid] {
+        if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(3);
+    });
+    holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-port"), peer.slavePath()});
+    if (!holder.waitForReadyRead(20000))
+        QSKIP("the test program cannot be run as the second user from this folder");
+    QString lock;
+    for (const QString &file : PortLock::lockFilesFor(peer.slavePath()))
+        lock = lock.isEmpty() && QFile::exists(file) ? file : lock;
+    QVERIFY2(!lock.isEmpty(), "the serial library took no lock file");
+    const auto removeLock = qScopeGuard([&] {
+        holder.kill();
+        holder.waitForFinished();
+        QFile::remove(lock);
+    });
+    if (killed) {
+        QVERIFY(::kill(pid_t(holder.processId()), SIGKILL) == 0 && holder.waitForFinished());
+        // A port's exclusive mode ends with its last close; a pseudo-terminal's
+        // lasts as long as its far end: end it as the port would.
+        const int fd = ::open(QFile::encodeName(peer.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0 && ::ioctl(fd, TIOCNXCL) == 0 && ::close(fd) == 0);
+    }
+
+    MSComm comm;
+    QString error;
+    {
+        testutil::LocalUser::Acting as(technician);
+        QVERIFY(as.ok());
+        try {
+            comm.setPortOpen(true);
+            comm.setPortOpen(false);
+        } catch (const RunTimeError &e) {
+            QCOMPARE(e.number(), kErrPortAlreadyOpen);
+            error = e.description();
+        }
+    }
+    if (said.isEmpty()) { // taken over, and gone once closed
+        QVERIFY2(error.isEmpty() && !QFile::exists(lock), qPrintable(error));
+        return;
+    }
+    QVERIFY2(error.startsWith(said), qPrintable(error));
+    QCOMPARE(error.endsWith(QStringLiteral("left by a program that has ended: remove %1 as root").arg(lock)), killed);
+    QCOMPARE(testutil::ownerAndMode(lock).section(QLatin1Char(' '), 0, 0), QStringLiteral("0:0")); // root's, kept
 }
 
 void TestDevices::absentPorts()

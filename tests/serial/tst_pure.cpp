@@ -142,7 +142,8 @@ void TestSerialPure::eventText_data()
     QTest::newRow("8") << 8 << "Unknown error or event";
     QTest::newRow("1000") << 1000 << "Unknown error or event";
     QTest::newRow("1012") << 1012 << "Unknown error or event";
-    QTest::newRow("device lost") << int(CommEvents::comEventDeviceLost) << "Unknown error or event";
+    QTest::newRow("device lost") << int(CommEvents::comEventDeviceLost)
+                                  << "Device lost: the serial device went away (adapter unplugged, or the line closed at its far end)";
     QTest::newRow("negative") << -1 << "Unknown error or event";
 }
 
@@ -169,7 +170,8 @@ void TestSerialPure::handler_data()
         << 1005 << true << QStringList{"show", "text=Unknown error or event", "stop"} << true;
     QTest::newRow("device lost, transfer running")
         << int(CommEvents::comEventDeviceLost) << true
-        << QStringList{"show", "text=Unknown error or event", "stop"} << true;
+        << QStringList{"show", QStringLiteral("text=") + CommEvents::eventText(CommEvents::comEventDeviceLost), "stop"}
+        << true;
     QTest::newRow("framing, no transfer") << 1004 << false << none << false;
     QTest::newRow("parity, no transfer") << 1009 << false << none << false;
     QTest::newRow("CTS change, transfer running") << 3 << true << none << false;

@@ -64,6 +64,19 @@ private:
     QString m_why;
 };
 
+/// Fills the file system of the folder `dir` with a file "filler" until only
+/// `roomLeft` bytes are free.
+inline bool fill(const QString &dir, qint64 roomLeft = 0)
+{
+    QFile filler(dir + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(1024, 'f');
+    while (filler.write(block) == block.size()) {
+    }
+    return roomLeft == 0 || filler.resize(filler.size() - roomLeft);
+}
+
 /// The inputs both platforms make the same way ("folder", "huge", "readonly").
 inline QString plantCommon(const QString &kind, const QString &path)
 {
@@ -85,19 +98,15 @@ inline QString plantCommon(const QString &kind, const QString &path)
     return QStringLiteral("no such faulty input: ") + kind;
 }
 
-/// Writes `bytes` as a backup through the working file: the run-time error's
-/// description, or empty when the working file took them.
+/// Writes `bytes` as a backup through the working file: why the working copy
+/// could not be written, or empty when the working file took them all.
 inline QString backupError(const QByteArray &bytes)
 {
-    try {
-        ImageFile::BackupWriter w;
-        w.create();
-        w.append(bytes);
-        w.finish();
-    } catch (const RunTimeError &e) {
-        return e.description();
-    }
-    return {};
+    ImageFile::BackupWriter w;
+    w.create();
+    w.append(bytes);
+    w.finish();
+    return w.problem();
 }
 
 /// A short description of what is at `path` (kind, size, writable), to show

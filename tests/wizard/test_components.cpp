@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -226,6 +228,58 @@ private slots:
         // Closing the real dialog is a cancel.
         QTimer::singleShot(0, [title = dialog.DialogTitle] { closeDialogTitled(title); });
         QVERIFY_THROWS_EXCEPTION(RunTimeError, dialog.ShowOpen());
+    }
+
+    void replaceQuestion_data()
+    {
+        QTest::addColumn<QString>("kind");     // what is at the chosen name
+        QTest::addColumn<QString>("question"); // asked before replacing it ("%1": where a link leads); empty: none
+        QTest::addColumn<bool>("replace");     // the answer
+        QTest::newRow("nothing there: no question") << "nothing" << "" << true;
+        QTest::newRow("a file: replaced") << "file" << "new.bak already exists.\nDo you want to replace it?" << true;
+#ifndef Q_OS_WIN
+        QTest::newRow("a link: says where it leads; not replaced, chosen again")
+            << "link" << "new.bak is a link to %1.\nSaving there replaces %1. Do you want to replace it?" << false;
+#endif
+    }
+
+    // The real save dialog asks before a name is replaced, and for a link says
+    // where it leads; "No" shows the dialog again (closed here: a cancel).
+    void replaceQuestion()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, question);
+        QFETCH(bool, replace);
+        const QString name = temp.filePath(kind + QStringLiteral("/new.bak")), elsewhere = temp.filePath("secret.bak");
+        QVERIFY(QDir().mkpath(temp.filePath(kind)) && QFile(elsewhere).open(QIODevice::WriteOnly));
+        QVERIFY(kind != "file" || QFile(name).open(QIODevice::WriteOnly));
+        QVERIFY(kind != "link" || QFile::link(elsewhere, name));
+        DlgOpen dialog;
+        dialog.DialogTitle = QStringLiteral("SAVE");
+        dialog.FileName = name;
+        QString asked;
+        int shown = 0;
+        QTimer answer; // answers whatever is up, until this goes out of scope
+        connect(&answer, &QTimer::timeout, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                asked = box->text();
+                box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
+            } else if (auto *files = qobject_cast<QFileDialog *>(modal); files && files->isVisible() && ++shown) {
+                files->selectFile(name);
+                QMetaObject::invokeMethod(files, shown == 1 ? "accept" : "reject");
+            }
+        });
+        answer.start(10);
+        try {
+            dialog.ShowSave();
+            QVERIFY(replace);
+            QCOMPARE(dialog.FileName, QDir::toNativeSeparators(name));
+        } catch (const RunTimeError &) {
+            QVERIFY(!replace);
+        }
+        QCOMPARE(asked, question.contains(QLatin1String("%1")) ? question.arg(QDir::toNativeSeparators(elsewhere)) : question);
+        QCOMPARE(shown, replace ? 1 : 2);
     }
 
     // The bar keeps the single-precision value it was given, not its display steps.
