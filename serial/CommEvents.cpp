@@ -38,10 +38,20 @@ void CommEventView::raiseStop()
     Variabili::strFerma = Variabili::kFerma;
 }
 
+namespace {
+int g_lineErrors = 0;
+} // namespace
+
+int CommEvents::lineErrorsSeen()
+{
+    return g_lineErrors;
+}
+
 void handleCommEvent(qint16 CommEvent, CommEventView &view)
 {
     if (CommEvents::isIgnored(CommEvent))
         return;
+    ++g_lineErrors;
     const QString text = CommEvents::eventText(CommEvent);
     if (!view.progressBarVisible())
         return;

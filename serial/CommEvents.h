@@ -44,6 +44,11 @@ bool isIgnored(int code);
 /// included), and an empty string for the ignored codes 1 to 7.
 QString eventText(int code);
 
+/// Line errors (every code but the ignored ones) the handler has seen since
+/// the program started, whether or not a transfer was running: the run
+/// record counts those of one run as a difference.
+int lineErrorsSeen();
+
 } // namespace CommEvents
 
 /// What MSComm1_OnComm needs of the instruction window.

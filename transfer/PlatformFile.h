@@ -138,6 +138,11 @@ public:
     /// (a file, a planted pipe or link) is removed first, never opened or
     /// followed.
     Outcome createFile(const QString &name, QFile &file);
+    /// Appends `bytes` to the regular file `name` in the held folder, making
+    /// it when missing (a link or pipe at the name is refused, never
+    /// followed). When the file would grow past `limit`, it first becomes
+    /// `olderName` (replacing the one before), so two files at most are kept.
+    Outcome appendFile(const QString &name, const QByteArray &bytes, qint64 limit, const QString &olderName);
     void close();
 
 private:

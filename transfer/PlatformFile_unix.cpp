@@ -560,6 +560,34 @@ Outcome WorkingFolder::createFile(const QString &name, QFile &file)
     return {};
 }
 
+Outcome WorkingFolder::appendFile(const QString &name, const QByteArray &bytes, qint64 limit, const QString &olderName)
+{
+    if (!d)
+        return failure(EBADF);
+    const int folder = d->folder.get();
+    const QByteArray nativeName = native(name);
+    struct stat st {};
+    if (::fstatat(folder, nativeName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+        && st.st_size + bytes.size() > limit
+        && ::renameat(folder, nativeName.constData(), folder, native(olderName).constData()) != 0)
+        return failure(errno);
+    Descriptor fd(::openat(folder, nativeName.constData(),
+                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        return failure(errno);
+    if (const Outcome opened = openedRegular(fd.get(), st); !opened.ok())
+        return opened;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd.get(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failure(n < 0 ? errno : ENOSPC);
+        done += n;
+    }
+    return {};
+}
+
 QString defaultWorkingDirectory()
 {
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);

@@ -421,6 +421,37 @@ Outcome WorkingFolder::open(const QString &dir, const QString &name)
     return {};
 }
 
+Outcome WorkingFolder::appendFile(const QString &name, const QByteArray &bytes, qint64 limit, const QString &olderName)
+{
+    if (!d)
+        return failure(ERROR_INVALID_HANDLE);
+    const std::wstring path = wide(d->path + QLatin1Char('/') + name);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)
+        && !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        && ((qint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow) + bytes.size() > limit
+        && !::MoveFileExW(path.c_str(), wide(d->path + QLatin1Char('/') + olderName).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return failure(::GetLastError());
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link or junction at the name is opened itself and refused.
+    Handle h(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.valid())
+        return failure(::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool storedElsewhere = false;
+    if (const Outcome checked = inspect(h.get(), info, storedElsewhere); !checked.ok())
+        return checked;
+    for (qsizetype done = 0; done < bytes.size();) {
+        DWORD written = 0;
+        if (!::WriteFile(h.get(), bytes.constData() + done, DWORD(bytes.size() - done), &written, nullptr))
+            return failure(::GetLastError());
+        if (written == 0)
+            return failure(ERROR_DISK_FULL);
+        done += written;
+    }
+    return {};
+}
+
 Outcome WorkingFolder::createFile(const QString &name, QFile &file)
 {
     if (!d)

@@ -149,6 +149,11 @@ std::chrono::milliseconds Session::requestPace() const
     return std::clamp(pace, REQUEST_PACE, ANSWER_WINDOW);
 }
 
+Session::Clock::duration Session::meanRecordAnswer() const
+{
+    return m_recordAnswers > 0 ? m_recordAnswerTotal / m_recordAnswers : Clock::duration::zero();
+}
+
 void Session::noteAnswerTime(Clock::time_point sentAt)
 {
     m_longestAnswer = std::max(m_longestAnswer, m_lastReceivedAt - sentAt);
@@ -317,9 +322,12 @@ void Session::downloadRecord(const QByteArray &record, const std::function<void(
 {
     for (;;) {
         send(record);
+        ++m_recordsSent;
         const Clock::time_point sentAt = m_lastSentAt;
         const QByteArray answer = countWait(1);
         noteAnswerTime(sentAt);
+        m_recordAnswerTotal += std::max(m_lastReceivedAt - sentAt, Clock::duration::zero());
+        ++m_recordAnswers;
         if (answer == QByteArray(1, ACK))
             return;
         onRejected();

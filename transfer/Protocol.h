@@ -124,6 +124,12 @@ public:
     /// kErrAnswersOutOfStep instead of completing.
     ClosingAnswer upgradeClosing(const QByteArray &trailer);
 
+    /// Records sent (repetitions included) and the mean time from sending a
+    /// record to taking its answer: the line time of the record and the answer,
+    /// the unit's turnaround and whatever the link adds (an adapter's timer).
+    int recordsSent() const { return m_recordsSent; }
+    Clock::duration meanRecordAnswer() const;
+
 private:
     using Accepts = bool (*)(QByteArrayView take);
     QByteArray replyPoll(Accepts accepts);
@@ -149,6 +155,9 @@ private:
     /// Longest time a matched answer took (a lone link request's, a record's):
     /// it sets the pause between link requests once the unit has been heard.
     Clock::duration m_longestAnswer{};
+    Clock::duration m_recordAnswerTotal{};
+    int m_recordAnswers = 0;
+    int m_recordsSent = 0;
 };
 
 } // namespace Protocol

@@ -2,6 +2,8 @@
 
 #include "CommControl.h"
 #include "FileDialog.h"
+#include "CommEvents.h"
+#include "PortMap.h"
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
@@ -30,6 +32,12 @@ StartProcedure::StartProcedure(CommControl &port, EventPump &pump, TransferView 
 
 void StartProcedure::run()
 {
+    const Clock::time_point started = m_now();
+    const int lineErrorsBefore = CommEvents::lineErrorsSeen();
+    m_record.kind = bytMode != 2 ? QStringLiteral("Backup + Upgrade") : QStringLiteral("Upgrade");
+    m_record.port = intComPort;
+    m_record.device = PortMap::deviceForPort(intComPort);
+    m_record.settings = QString::fromLatin1(kTransferSettings);
     if (Trace::enabled())
         Trace::line(QStringLiteral("START transfer %1 on COM%2")
                         .arg(bytMode != 2 ? QStringLiteral("backup+upgrade") : QStringLiteral("upgrade"))
@@ -41,6 +49,7 @@ void StartProcedure::run()
                 backup();
             if (upgrade() == UpgradeEnd::Damaged) {
                 damagedFileEnding();
+                writeRunRecord(started, lineErrorsBefore);
                 return;
             }
         } catch (const Protocol::TransferStopped &) {
@@ -50,6 +59,24 @@ void StartProcedure::run()
     } catch (const RunTimeError &error) {
         errorEnding(error);
     }
+    writeRunRecord(started, lineErrorsBefore);
+}
+
+// The run's entry goes into the run record; a record that cannot be written
+// changes nothing of the run (the trace says why, when one is kept).
+void StartProcedure::writeRunRecord(Clock::time_point started, int lineErrorsBefore)
+{
+    m_record.version = RunRecord::programVersion();
+    m_record.duration = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - started);
+    m_record.lineErrors = CommEvents::lineErrorsSeen() - lineErrorsBefore;
+    if (m_downloadStarted && m_session) {
+        m_record.recordsSent = m_session->recordsSent();
+        if (m_session->meanRecordAnswer() > Clock::duration::zero())
+            m_record.meanRecordAnswer = std::chrono::duration_cast<std::chrono::microseconds>(m_session->meanRecordAnswer());
+    }
+    const QString why = RunRecord::append(m_record);
+    if (!why.isEmpty() && Trace::enabled())
+        Trace::line(QStringLiteral("NOTE run record not written: ") + why);
 }
 
 void StartProcedure::start()
@@ -118,6 +145,7 @@ void StartProcedure::backup()
     // working copy that could not be written costs nothing of the backup.
     const QString workingProblem = m_backup.problem();
     const QString moved = m_saveTarget.commit(m_backup.bytes(), m_backup.path(), workingProblem);
+    m_record.backup = RunRecord::factsOf(QDir::toNativeSeparators(m_savePath), m_backup.bytes());
 
     // Backup saved; on to the upgrade at once, on the open port, with the
     // progress display emptied and hidden.
@@ -137,6 +165,7 @@ void StartProcedure::backup()
         notices << moved;
     if (!notices.isEmpty()) {
         const QString notice = notices.join(QStringLiteral(". "));
+        m_record.notes << QStringLiteral("Notice: ") + notice;
         if (Trace::enabled())
             Trace::line(QStringLiteral("NOTE ") + notice);
         m_view.showError(notice);
@@ -156,6 +185,7 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
     // The image is read once; nothing is sent before all of it has been
     // checked, and what is sent later is these same bytes.
     m_image = ImageFile::loadImage(m_imagePath);
+    m_record.image = RunRecord::factsOf(QDir::toNativeSeparators(m_imagePath), m_image.bytes);
     if (ImageFile::validateImage(m_image) == ImageFile::Verdict::Damaged)
         return UpgradeEnd::Damaged;
 
@@ -175,6 +205,7 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
         // Every record of the image, up to and including the end record, is
         // sent until the unit takes it; the bar advances once per record.
         m_reader.open(m_image);
+        m_downloadStarted = true;
         m_view.setStatus(strUpgrActive + kRunningOpen + m_imagePath + QLatin1Char(')'));
         for (;;) {
             const QByteArray record = m_reader.nextRecord();
@@ -217,6 +248,7 @@ void StartProcedure::normalEnding()
         Trace::line(stopRequested() ? QStringLiteral("END transfer normal/stopped")
                                     : QStringLiteral("END transfer normal/complete"));
     closeFiles();
+    m_record.ending = stopRequested() ? QStringLiteral("stopped") : QStringLiteral("complete");
     m_view.setStatus(stopRequested() ? strTransferBroken : strUpgrDone);
     strFerma.clear();
     MSComm1.setPortOpen(false);
@@ -232,6 +264,7 @@ void StartProcedure::damagedFileEnding()
     if (Trace::enabled())
         Trace::line(QStringLiteral("END transfer damaged-file ") + m_imagePath);
     closeFiles();
+    m_record.ending = QStringLiteral("damaged image, nothing sent");
     m_view.setStatus(strFileDamaged);
     strFerma.clear();
     MSComm1.setPortOpen(false);
@@ -243,6 +276,7 @@ void StartProcedure::errorEnding(const RunTimeError &error)
 {
     if (Trace::enabled())
         Trace::line(QStringLiteral("END transfer error %1 %2").arg(QString::number(error.number()), error.description()));
+    m_record.ending = QStringLiteral("error %1: %2").arg(QString::number(error.number()), error.description());
     m_view.setInstruction(strIstrMode);
     m_view.setTransferPicturesVisible(false);
     m_view.showNextAndPrevious();

@@ -12,6 +12,7 @@
 #include "EventPump.h"
 #include "ImageFile.h"
 #include "Protocol.h"
+#include "RunRecord.h"
 
 #include <QString>
 #include <functional>
@@ -55,6 +56,7 @@ private:
     void normalEnding();
     void damagedFileEnding();
     void errorEnding(const RunTimeError &error);
+    void writeRunRecord(Clock::time_point started, int lineErrorsBefore);
 
     CommControl &MSComm1;
     EventPump &m_pump;
@@ -68,4 +70,7 @@ private:
     ImageFile::ImageReader m_reader;
     QString m_savePath;
     QString m_imagePath;
+    /// The run's entry in the run record, filled in as the run goes.
+    RunRecord::Entry m_record;
+    bool m_downloadStarted = false;
 };

@@ -7,6 +7,7 @@
 #include "EventPump.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
+#include "RunRecord.h"
 #include "StartProcedure.h"
 #include "Variabili.h"
 #include "WindowLayout.h"
@@ -567,7 +568,7 @@ void frmIstruzioni::cmdCom_Click()
 {
     OperationScope operation(*this);
     PortTestWindowView view(*this);
-    runPortTest(*MSComm1, EventPump::instance(), view, m_probeTiming);
+    runRecordedPortTest(*MSComm1, EventPump::instance(), view, m_probeTiming);
 }
 
 void frmIstruzioni::cmdStart_Click()

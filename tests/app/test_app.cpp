@@ -2,6 +2,7 @@
 // opening the instruction window modally, and every picture the two windows use.
 
 #include "AppIdentity.h"
+#include "CommandLine.h"
 #include "Testfile.h"
 #include "Variabili.h"
 #include "frmIstruzioni.h"
@@ -150,6 +151,8 @@ private slots:
 
     void applicationIdentity();
     void versionResource();
+    void commandLine_data();
+    void commandLine();
     void pictures_data();
     void pictures();
     void transparentBackgrounds_data();
@@ -526,6 +529,42 @@ void TestStartWindow::applicationIdentity()
             if (!near(small.pixelColor(x, y), big.pixelColor(2 * x, 2 * y), 60))
                 ++differing;
     QVERIFY2(differing < 32, qPrintable(QString::number(differing)));
+}
+
+// --help and --version answer and end the program before a window could
+// open; what it does not know gets a short error and status 2; Qt's own
+// options (and their values) pass on to the window.
+void TestStartWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status"); // -1: the window opens
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("none") << QStringList() << -1 << "" << "";
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: k410-bios [--help] [--version]\n" << "";
+    QTest::newRow("-h after a Qt option") << QStringList{"-platform", "offscreen", "-h"} << 0 << "Usage: " << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "k410-bios 1.00\n" << "";
+    QTest::newRow("-v") << QStringList{"-v"} << 0 << "k410-bios 1.00\n" << "";
+    QTest::newRow("Qt options only") << QStringList{"-style", "fusion", "--reverse"} << -1 << "" << "";
+    QTest::newRow("unknown option") << QStringList{"--backup"} << 2 << ""
+                                    << "k410-bios: unknown option '--backup'\nTry 'k410-bios --help'.\n";
+    QTest::newRow("a file name") << QStringList{"release.bio"} << 2 << "" << "k410-bios: unexpected argument";
+    QTest::newRow("a Qt option's value is not an argument") << QStringList{"-platform", "--help"} << -1 << "" << "";
+}
+
+void TestStartWindow::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const std::optional<CommandLine::Answer> answer = CommandLine::answer(args);
+    QCOMPARE(answer ? answer->exitCode : -1, status);
+    if (!answer)
+        return;
+    // Each stream holds what the row says it starts with, and nothing when it says nothing.
+    QVERIFY2(out.isEmpty() ? answer->out.isEmpty() : answer->out.startsWith(out.toUtf8()), answer->out.constData());
+    QVERIFY2(err.isEmpty() ? answer->err.isEmpty() : answer->err.startsWith(err.toUtf8()), answer->err.constData());
 }
 
 void TestStartWindow::versionResource()

@@ -3,6 +3,7 @@
 // and which of the three endings is reached.
 
 #include "ProcedureRig.h"
+#include "RunRecord.h"
 #include "ImageFile.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
@@ -12,7 +13,10 @@
 #include "Testfile.h"
 #include "Variabili.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -565,6 +569,130 @@ private slots:
         QCOMPARE(readFile(m_save), testImage(records, "OLD!"));
         QCOMPARE(r.unit.firmware, testImage(4, "NEW!"));
         QCOMPARE(r.unit.bytesDuringErase, 0);
+    }
+
+    // The run record: after each kind of ending, the entry read back field by
+    // field (file sizes and SHA-256 sums worked out here), as the service desk
+    // would read it.
+    void runRecord_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("Backup + Upgrade, complete") << 1 << "" << "complete";
+        QTest::newRow("Upgrade, stopped in the download") << 2 << "stop" << "stopped";
+        QTest::newRow("Upgrade, image missing") << 2 << "missing" << "error 53: ";
+        QTest::newRow("Upgrade, damaged image") << 2 << "damaged" << "damaged image, nothing sent";
+    }
+
+    void runRecord()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, fault);
+        QFETCH(QString, ending);
+        QFile::remove(RunRecord::path());
+        Rig r;
+        bytMode = quint8(mode);
+        const QByteArray firmware = testImage(3, "OLD!");
+        QByteArray image = testImage(4, "NEW!");
+        if (fault == QLatin1String("damaged"))
+            image[16 + 15] = char(image[16 + 15] ^ 1);
+        r.unit.firmware = firmware;
+        r.view.dialog.answers = {fault == QLatin1String("missing") ? m_dir.filePath("none.bio") : writeImage(image)};
+        if (mode == 1)
+            r.view.dialog.answers.prepend(m_save);
+        if (fault == QLatin1String("stop"))
+            r.pump.onPass = [&r] {
+                if (r.unit.recordsAccepted == 2)
+                    strFerma = kFerma;
+            };
+        r.run();
+
+        const QString log = QString::fromUtf8(readFile(RunRecord::path()));
+        const QStringList entries = log.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
+        QCOMPARE(entries.size(), 1);
+        const QStringList lines = entries[0].split(QLatin1Char('\n'));
+        const auto field = [&lines](const QString &label) {
+            for (const QString &line : lines)
+                if (line.startsWith(QStringLiteral("  ") + label))
+                    return line.mid(label.size() + 2);
+            return QStringLiteral("<none>");
+        };
+        QVERIFY2(lines[0].contains(QStringLiteral("  k410-bios 1.00  ")), qPrintable(lines[0]));
+        QVERIFY(QDateTime::fromString(lines[0].section(QLatin1Char(' '), 0, 0), Qt::ISODate).isValid());
+        const QString kind = mode == 1 ? QStringLiteral("Backup + Upgrade") : QStringLiteral("Upgrade");
+        QVERIFY2(field(kind + " on COM2").contains(QStringLiteral(" at 19200,N,8,1, ")), qPrintable(lines[1]));
+        const auto facts = [](const QString &path, const QByteArray &bytes) {
+            return QStringLiteral(" %1, %2 bytes, SHA-256 %3")
+                .arg(path, QString::number(bytes.size()),
+                     QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+        };
+        QCOMPARE(field("Image:"), fault == QLatin1String("missing") ? QStringLiteral("<none>") : facts(m_image, image));
+        QCOMPARE(field("Backup:"), mode == 1 ? facts(m_save, firmware) : QStringLiteral("<none>"));
+        const QString records = field("Records sent: ");
+        if (fault.isEmpty())
+            QVERIFY2(records.startsWith(QStringLiteral("5; line errors: 0; answer per record: ")), qPrintable(records));
+        else if (fault == QLatin1String("stop"))
+            QVERIFY2(records.startsWith(QStringLiteral("2; line errors: 0")), qPrintable(records));
+        else
+            QCOMPARE(records, QStringLiteral("<none>"));
+        QVERIFY2(field("Ended: ").startsWith(ending), qPrintable(field("Ended: ")));
+        QVERIFY(!log.contains(QString::fromLatin1(firmware.left(13).toHex()))); // never the firmware's bytes
+    }
+
+    // The record stays under its size: a full one becomes the older file (the
+    // one before that is dropped). A record that cannot be written (a folder
+    // at its name) changes nothing of the run.
+    void runRecordKeptSmallAndNeverInTheWay()
+    {
+        const QString older = RunRecord::path() + QStringLiteral(".1");
+        QVERIFY(testutil::writeAll(older, "oldest"));
+        const QByteArray full(int(RunRecord::kMaxBytes) - 100, 'x');
+        QVERIFY(testutil::writeAll(RunRecord::path(), full));
+        bytMode = 2;
+        const QByteArray image = testImage(2);
+        Rig r;
+        r.unit.firmware = testImage(1);
+        r.view.dialog.answers = {writeImage(image)};
+        r.run();
+        QCOMPARE(readFile(older), full);
+        const QByteArray now = readFile(RunRecord::path());
+        QVERIFY(now.size() < 2000 && now.contains("Ended: complete"));
+
+        QVERIFY(QFile::remove(RunRecord::path()));
+        QVERIFY(QDir().mkpath(RunRecord::path()));
+        bytMode = 2;
+        Rig blocked;
+        blocked.unit.firmware = testImage(1);
+        blocked.view.dialog.answers = {writeImage(image)};
+        blocked.run();
+        checkNormalEnding(blocked, strUpgrDone);
+        QCOMPARE(blocked.unit.firmware, image);
+        QVERIFY(QFileInfo(RunRecord::path()).isDir() && QDir(RunRecord::path()).isEmpty());
+        QVERIFY(QDir().rmdir(RunRecord::path()));
+    }
+
+    // The hint about an adapter's timer comes when the unit's answers take well
+    // over the line time of a record, and not for a quick link.
+    void adapterHint_data()
+    {
+        QTest::addColumn<int>("meanUs");
+        QTest::addColumn<bool>("hint");
+        QTest::newRow("pseudo-terminal") << 100 << false;
+        QTest::newRow("the line alone") << 8900 << false;
+        QTest::newRow("1 ms adapter") << 9600 << false;
+        QTest::newRow("16 ms adapter, timer from the answer") << 17000 << true;
+        QTest::newRow("16 ms adapter, timer from each byte") << 25000 << true;
+    }
+
+    void adapterHint()
+    {
+        QFETCH(int, meanUs);
+        QFETCH(bool, hint);
+        const QString text = RunRecord::adapterHint(std::chrono::microseconds(meanUs));
+        QCOMPARE(!text.isEmpty(), hint);
+        if (hint)
+            QVERIFY(text.contains(QStringLiteral("Latency Timer")) && text.contains(QStringLiteral("1 ms")));
     }
 };
 
