@@ -314,10 +314,12 @@ Outcome SaveFolder::open(const QString &path)
     p->path = chosen.absoluteFilePath();
     const DWORD attributes = ::GetFileAttributesW(wide(p->path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return {Problem::Link, 0, {}};
+        // A folder first, be it a junction or a drive's root (which Wine marks
+        // as a reparse point): a backup cannot replace it either way.
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return {Problem::Link, 0, {}};
         if (attributes & FILE_ATTRIBUTE_READONLY)
             return {Problem::ReadOnly, 0, {}};
     }
