@@ -67,7 +67,7 @@ constexpr Entry kTable[] = {
      {"trop de fichiers sont ouverts", "es sind zu viele Dateien geöffnet", "too many files are open",
       "ci sono troppi file aperti"}},
     {Key::ShareLostFile,
-     {"le partage réseau a perdu la trace du fichier", "die Netzwerkfreigabe hat die Datei aus den Augen verloren",
+     {"le partage réseau a perdu la trace du fichier", "die Netzwerkfreigabe findet die Datei nicht mehr",
       "the network share lost track of the file", "la condivisione di rete ha perso traccia del file"}},
     {Key::NoReasonGiven,
      {"le système n'a donné aucune raison", "das System hat keinen Grund genannt", "the system gave no reason",
@@ -103,7 +103,7 @@ constexpr Entry kTable[] = {
       "è un collegamento, che non viene seguito (scegliere il file a cui porta)"}},
     {Key::ImageTooLarge,
      {"il dépasse %1 Mio, alors qu'un firmware K410 fait environ 80 Ko",
-      "die Datei ist größer als %1 MiB, eine K410-Firmware hat etwa 80 KB",
+      "die Datei ist größer als %1 MiB, eine K410-Firmware hat nur etwa 80 KB",
       "it is larger than %1 MiB, and a K410 firmware image is about 80 KB",
       "è più grande di %1 MiB, mentre un firmware K410 è di circa 80 KB"}},
     {Key::EndsBeforeEndRecord,
@@ -253,10 +253,11 @@ constexpr Entry kTable[] = {
     {Key::StalePortLock,
      {"Verrou de port périmé : %1 est verrouillé par %2, laissé par un programme qui s'est terminé : supprimez %2 en "
       "tant que root",
-      "Veraltete Port-Sperre: %1 ist durch %2 gesperrt, die ein beendetes Programm hinterlassen hat: entfernen Sie %2 "
-      "als root",
+      "Veraltete Port-Sperre: %1 ist durch %2 gesperrt, eine Sperrdatei, die ein beendetes Programm hinterlassen hat: "
+      "entfernen Sie %2 als root",
       "Stale port lock: %1 is locked by %2, left by a program that has ended: remove %2 as root",
-      "Blocco della porta rimasto: %1 è bloccata da %2, lasciato da un programma terminato: rimuovere %2 come root"}},
+      "Blocco della porta rimasto: %1 è bloccata da %2, un file lasciato da un programma terminato: rimuovere %2 "
+      "come root"}},
     {Key::PortInUseReason,
      {"Port déjà ouvert : %1 est utilisé par un autre programme (%2)",
       "Port bereits geöffnet: %1 wird von einem anderen Programm benutzt (%2)",
@@ -315,7 +316,7 @@ constexpr Entry kTable[] = {
     {Key::Yes, {"Oui", "Ja", "Yes", "Sì"}},
     {Key::No, {"Non", "Nein", "No", "No"}},
     {Key::CancelSelected,
-     {"Annuler a été choisi", "Abbrechen wurde gewählt", "Cancel was selected", "È stato scelto Annulla"}},
+     {"Vous avez choisi Annuler", "Abbrechen wurde gewählt", "Cancel was selected", "È stato scelto Annulla"}},
     {Key::ChosenNameTooLong,
      {"Le nom de fichier choisi dépasse %1 caractères : %2", "Der gewählte Dateiname ist länger als %1 Zeichen: %2",
       "The chosen file name is longer than %1 characters: %2", "Il nome di file scelto supera %1 caratteri: %2"}},

@@ -57,11 +57,12 @@ class TestCores : public QObject
 private slots:
     void init()
     {
-        Testfile::LoadEnglish();
         Variabili::strFerma.clear();
         BackupWriter::setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
         PlatformFile::setNamedTemporaryFiles(false);
     }
+
+    void cleanup() { Testfile::LoadEnglish(); } // the language the other suites expect
 
     void records_data()
     {
