@@ -1,9 +1,11 @@
 #include "Testfile.h"
+#include "Texts.h"
 #include "Variabili.h"
 
 // The four loaders of the message catalogue. Each one overwrites all 24 slots,
-// in slot order, with the texts of its language. The texts are the system's own
-// and are kept character for character, odd spacing and spelling included.
+// in slot order, with the texts of its language, and makes that language the
+// one of the program's other texts (Texts). The slot texts are the system's
+// own and are kept character for character, odd spacing and spelling included.
 
 namespace Testfile {
 
@@ -11,6 +13,7 @@ using namespace Variabili;
 
 void LoadFrench()
 {
+    Texts::setLanguage(Texts::Language::French);
     strTitle = QStringLiteral("Procédure de mise à jour Bios K410");
     strFraCom = QStringLiteral("Sélection de la porte sériel");
     strFramode = QStringLiteral("Sélection de la modalité");
@@ -39,6 +42,7 @@ void LoadFrench()
 
 void LoadGerman()
 {
+    Texts::setLanguage(Texts::Language::German);
     strTitle = QStringLiteral("Biosneubearbeitungprozess von K410");
     strFraCom = QStringLiteral("Reihentürauswahl");
     strFramode = QStringLiteral("Modalitaetauswahl");
@@ -67,6 +71,7 @@ void LoadGerman()
 
 void LoadEnglish()
 {
+    Texts::setLanguage(Texts::Language::English);
     strTitle = QStringLiteral("Procedure to update Bios K410");
     strFraCom = QStringLiteral("Serial port selection");
     strFramode = QStringLiteral("Select upgrade method ");
@@ -95,6 +100,7 @@ void LoadEnglish()
 
 void LoadItalian()
 {
+    Texts::setLanguage(Texts::Language::Italian);
     strTitle = QStringLiteral("Procedura di aggiornamento Bios K410");
     strFraCom = QStringLiteral("Selezione porta seriale");
     strFramode = QStringLiteral("Selezione modalità");

@@ -1,5 +1,6 @@
 #include "CommEvents.h"
 #include "CommControl.h"
+#include "Texts.h"
 #include "Variabili.h"
 
 namespace CommEvents {
@@ -24,9 +25,7 @@ QString eventText(int code)
     case comEventRxParity: return QStringLiteral("Parity Error");
     case comEventTxFull: return QStringLiteral("Transmit Buffer Full");
     case comEventDCB: return QStringLiteral("Error retrieving DCB");
-    case comEventDeviceLost:
-        return QStringLiteral("Device lost: the serial device went away (adapter unplugged, or the line closed at "
-                              "its far end)");
+    case comEventDeviceLost: return Texts::text(Texts::Key::DeviceLostEvent);
     default: return QStringLiteral("Unknown error or event");
     }
 }

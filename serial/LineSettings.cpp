@@ -1,5 +1,6 @@
 #include "LineSettings.h"
 #include "RunTimeError.h"
+#include "Texts.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -13,7 +14,7 @@ constexpr int kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600, 
 
 [[noreturn]] void invalid()
 {
-    throw RunTimeError(kErrInvalidPropertyValue, QStringLiteral("Invalid property value"));
+    throw RunTimeError(kErrInvalidPropertyValue, Texts::text(Texts::Key::InvalidPropertyValue));
 }
 
 // A field made of decimal digits only (no sign, no spaces).

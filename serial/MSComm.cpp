@@ -5,6 +5,7 @@
 #include "PortLock.h"
 #include "PortMap.h"
 #include "RunTimeError.h"
+#include "Texts.h"
 #include "Trace.h"
 
 #include <QDeadlineTimer>
@@ -14,6 +15,13 @@
 #include <limits>
 
 namespace {
+
+using Texts::Key;
+
+QString say(Key key)
+{
+    return Texts::text(key);
+}
 
 QSerialPort::Parity toParity(char p)
 {
@@ -79,12 +87,10 @@ void MSComm::setCommPort(qint16 port)
 {
     if (m_open)
         throw RunTimeError(kErrPortAlreadyOpen,
-                           QStringLiteral("Port already open: %1 is open; close it before selecting port %2")
-                               .arg(who())
-                               .arg(port));
+                           say(Key::PortOpenSelectOther).arg(who(), QString::number(port)));
     if (port < PortMap::kFirstPort || port > PortMap::kLastPort)
         throw RunTimeError(kErrInvalidPortNumber,
-                           QStringLiteral("Invalid port number: %1 (ports COM1 to COM4 only)").arg(port));
+                           say(Key::InvalidPortNumber).arg(port));
     m_commPort = port;
     m_device.clear();
 }
@@ -100,8 +106,7 @@ void MSComm::setSettings(const QString &settings)
             m_port->clearError();
             applySettings(m_parsed);
             m_port->clearError();
-            throw RunTimeError(kErrCommState, QStringLiteral("Could not set comm state: %1 refuses %2 (%3)")
-                                                  .arg(who(), settings, reason));
+            throw RunTimeError(kErrCommState, say(Key::CommStateRefused).arg(who(), settings, reason));
         }
     }
     m_settings = settings;
@@ -135,12 +140,12 @@ void MSComm::setPortOpen(bool open)
 void MSComm::openDevice()
 {
     if (m_open)
-        throw RunTimeError(kErrPortAlreadyOpen, QStringLiteral("Port already open: %1").arg(who()));
+        throw RunTimeError(kErrPortAlreadyOpen, say(Key::PortAlreadyOpen).arg(who()));
 
     m_device = PortMap::deviceForPort(m_commPort);
     if (m_device.isEmpty())
         throw RunTimeError(kErrInvalidPortNumber,
-                           QStringLiteral("Invalid port number: no serial device for %1").arg(who()));
+                           say(Key::NoDeviceForPort).arg(who()));
 
     m_port->setPortName(m_device);
     applySettings(m_parsed); // stored until open applies them
@@ -153,32 +158,24 @@ void MSComm::openDevice()
         case QSerialPort::PermissionError:
             if (PlatformSerial::classifyRefusal(m_device) == PlatformSerial::Refusal::PermissionDenied)
                 throw RunTimeError(kErrPermissionDenied,
-                                   QStringLiteral("Permission denied: this user may not open %1 "
-                                                  "(on Linux, membership of the dialout group is needed)")
-                                       .arg(who()));
+                                   say(Key::PortPermission).arg(who()));
             // A lock left behind by a killed copy (root's, which this user
             // may not remove) is no program holding the port: say which.
             if (const QString stale = PortLock::staleLockFile(m_device); !stale.isEmpty())
                 throw RunTimeError(kErrPortAlreadyOpen,
-                                   QStringLiteral("Stale port lock: %1 is locked by %2, left by a program that has "
-                                                  "ended: remove %2 as root")
-                                       .arg(who(), stale));
+                                   say(Key::StalePortLock).arg(who(), stale));
             throw RunTimeError(kErrPortAlreadyOpen,
-                               QStringLiteral("Port already open: %1 is in use by another program (%2)")
-                                   .arg(who(), reason));
+                               say(Key::PortInUseReason).arg(who(), reason));
         case QSerialPort::OpenError:
-            throw RunTimeError(kErrPortAlreadyOpen, QStringLiteral("Port already open: %1").arg(who()));
+            throw RunTimeError(kErrPortAlreadyOpen, say(Key::PortAlreadyOpen).arg(who()));
         case QSerialPort::UnsupportedOperationError:
             if (!PlatformSerial::couldBeSerialDevice(m_device))
                 throw RunTimeError(kErrInvalidPortNumber,
-                                   QStringLiteral("Invalid port number: %1 is not a serial device (%2)")
-                                       .arg(who(), reason));
-            throw RunTimeError(kErrCommState, QStringLiteral("Could not set comm state: %1 refuses %2 (%3)")
-                                                  .arg(who(), m_settings, reason));
+                                   say(Key::NotSerialDevice).arg(who(), reason));
+            throw RunTimeError(kErrCommState, say(Key::CommStateRefused).arg(who(), m_settings, reason));
         default:
             throw RunTimeError(kErrInvalidPortNumber,
-                               QStringLiteral("Invalid port number: %1 cannot be opened as a serial port (%2)")
-                                   .arg(who(), reason));
+                               say(Key::CannotOpenAsSerial).arg(who(), reason));
         }
     }
 
@@ -191,9 +188,7 @@ void MSComm::openDevice()
         m_port->close();
         m_port->clearError();
         throw RunTimeError(kErrPortAlreadyOpen,
-                           QStringLiteral("Port already open: %1 is in use by another program, or by this "
-                                          "one under another name of the same device")
-                               .arg(who()));
+                           say(Key::PortInUseLocked).arg(who()));
     }
     // The OS raises DTR and RTS on open; the control keeps them low. Devices
     // without modem lines (pseudo-terminals) refuse, which is fine.
@@ -251,11 +246,9 @@ void MSComm::closeDevice(bool drain)
 void MSComm::requireLive(const char *operation) const
 {
     if (!m_open)
-        throw RunTimeError(kErrPortNotOpen, QStringLiteral("Operation valid only when the port is open: %1 on %2")
-                                                .arg(QLatin1String(operation), who()));
+        throw RunTimeError(kErrPortNotOpen, say(Key::PortNotOpen).arg(QLatin1String(operation), who()));
     if (m_lost && m_lossReported)
-        throw RunTimeError(kErrDeviceLost, QStringLiteral("Device lost: %1 went away while open (%2)")
-                                               .arg(who(), QLatin1String(operation)));
+        throw RunTimeError(kErrDeviceLost, say(Key::DeviceWentAway).arg(who(), QLatin1String(operation)));
 }
 
 void MSComm::drainOutput()

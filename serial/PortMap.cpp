@@ -1,4 +1,5 @@
 #include "PortMap.h"
+#include "Texts.h"
 
 #include <QSerialPortInfo>
 #include <QtGlobal>
@@ -158,7 +159,7 @@ QString describePort(int port)
 {
     const QString device = deviceForPort(port);
     if (device.isEmpty())
-        return QStringLiteral("%1: no serial device").arg(portLabel(port));
+        return Texts::text(Texts::Key::NoSerialDevice).arg(portLabel(port));
     QString line = QStringLiteral("%1: %2").arg(portLabel(port), device);
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {

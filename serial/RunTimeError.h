@@ -16,7 +16,7 @@ public:
 
     /// The error number (8002 invalid port number, 8005 port already open, ...).
     int number() const noexcept { return m_number; }
-    /// What failed, in English, naming the file or port involved.
+    /// What failed, in the technician's language, naming the file or port involved.
     const QString &description() const noexcept { return m_description; }
     const char *what() const noexcept override { return m_what.constData(); }
 

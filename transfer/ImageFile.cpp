@@ -12,50 +12,66 @@ namespace ImageFile {
 
 namespace {
 
+using Texts::Key;
+
+QString say(Key key)
+{
+    return Texts::text(key);
+}
+
 QString quoted(const QString &path)
 {
     return QLatin1Char('"') + QDir::toNativeSeparators(path) + QLatin1Char('"');
 }
 
-/// "reason: what could not be done": the reason leads, with a capital, so a
-/// one-line box that cuts the text still shows why.
-QString reasonFirst(const QString &reason, const QString &rest)
+/// "Reason: what could not be done": the reason leads, with a capital, so a
+/// one-line box that cuts the text still shows why. The system's messages
+/// stay apart, to be shown last.
+Failure reasonFirst(const Failure &reason, const QString &rest)
 {
-    QString text = reason;
+    QString text = reason.words;
     if (!text.isEmpty())
         text[0] = text[0].toUpper();
-    return text + QStringLiteral(": ") + rest;
+    return {say(Key::ReasonThenWhat).arg(text, rest), reason.system};
 }
 
-/// Plain words first, then the system's own wording in parentheses.
-QString because(const QString &plain, const QString &system)
+/// Two statements one after the other, the system's messages of both kept apart.
+Failure joined(const Failure &first, const Failure &then)
+{
+    return {first.words + QStringLiteral(". ") + then.words, first.system + then.system};
+}
+
+/// Plain words first; the system's own wording goes apart, unless it only
+/// repeats them. Without plain words the system's wording is all there is to
+/// say, after a word that something failed.
+Failure because(const QString &plain, const QString &system)
 {
     if (plain.isEmpty())
-        return system;
+        return {say(Key::SystemError), {system}};
     if (system.isEmpty() || system.compare(plain, Qt::CaseInsensitive) == 0)
-        return plain;
-    return plain + QStringLiteral(" (") + system + QLatin1Char(')');
+        return {plain, {}};
+    return {plain, {system}};
 }
 
-QString because(int osError)
+Failure because(int osError)
 {
     if (osError == 0)
-        return QStringLiteral("the system gave no reason");
+        return {say(Key::NoReasonGiven), {}};
     return because(PlatformFile::plainWords(osError), qt_error_string(osError));
 }
 
 /// Why a write to a Qt file object failed, plain words first. A write the
 /// system cut short without saying why is looked into: a full disk is the
 /// usual cause.
-QString becauseWrite(const QFileDevice &file, const QString &path, qint64 wanted)
+Failure becauseWrite(const QFileDevice &file, const QString &path, qint64 wanted)
 {
     const QString system = file.errorString();
     if (const QString plain = PlatformFile::plainWords(system); !plain.isEmpty())
         return because(plain, system);
     const QStorageInfo disk(QFileInfo(path).absolutePath());
     if (disk.isValid() && disk.bytesAvailable() < wanted)
-        return QStringLiteral("the disk is full");
-    return QStringLiteral("the system took only part of the data");
+        return {say(Key::DiskFull), {}};
+    return {say(Key::PartialWrite), {}};
 }
 
 /// Writes all of `bytes`: a write cut short goes on with the rest, so the
@@ -76,12 +92,20 @@ bool writeAll(QFileDevice &file, const QByteArray &bytes)
 /// Where a path problem lies, when it is not the file itself: " in the folder X".
 QString inFolder(const PlatformFile::Outcome &got)
 {
-    return got.path.isEmpty() ? QString() : QStringLiteral(" in the folder %1").arg(quoted(got.path));
+    return got.path.isEmpty() ? QString() : QLatin1Char(' ') + say(Key::InFolder).arg(quoted(got.path));
 }
 
 QString g_workingDirectory;
 
 } // namespace
+
+QString Failure::text() const
+{
+    QStringList shown = system;
+    shown.removeAll(QString());
+    shown.removeDuplicates();
+    return shown.isEmpty() ? words : words + QStringLiteral(" (") + shown.join(QStringLiteral("; ")) + QLatin1Char(')');
+}
 
 // ---- Images --------------------------------------------------------------
 
@@ -89,32 +113,35 @@ Image loadImage(const QString &path)
 {
     using PlatformFile::Problem;
     if (path.isEmpty())
-        throw RunTimeError(kErrFileNotFound, QStringLiteral("No file name was given: cannot open the image file"));
+        throw RunTimeError(kErrFileNotFound, say(Key::ImageNoName));
     Image image{path, {}};
     const PlatformFile::Outcome got = PlatformFile::readRegularFile(path, kMaxImageBytes, image.bytes);
-    const QString useAsImage = QStringLiteral("cannot use %1 as an image file").arg(quoted(path));
+    int number = kErrFileAccess;
+    QString what = say(Key::CannotUseAsImage).arg(quoted(path));
+    Failure why;
     switch (got.problem) {
     case Problem::None:
         return image;
     case Problem::NotFound:
-        throw RunTimeError(kErrFileNotFound, reasonFirst(QStringLiteral("the file does not exist"),
-                                                         QStringLiteral("cannot open the image file %1").arg(quoted(path))));
+        number = kErrFileNotFound;
+        why = {say(Key::FileMissing), {}};
+        what = say(Key::CannotOpenImage).arg(quoted(path));
+        break;
     case Problem::NotRegular:
-        throw RunTimeError(kErrFileAccess,
-                           reasonFirst(QStringLiteral("it is %1, not a file on a disk").arg(got.what), useAsImage));
+        why = {say(Key::NotFileOnDisk).arg(got.what), {}};
+        break;
     case Problem::Link:
-        throw RunTimeError(kErrFileAccess,
-                           reasonFirst(QStringLiteral("it is a link, which is not followed (choose the file it leads to)"),
-                                       useAsImage));
+        why = {say(Key::LinkNotFollowed), {}};
+        break;
     case Problem::TooLarge:
-        throw RunTimeError(kErrFileAccess, reasonFirst(QStringLiteral("it is larger than %1 MiB, and a K410 firmware "
-                                                                      "image is about 80 KB")
-                                                           .arg(kMaxImageBytes / (1024 * 1024)),
-                                                       useAsImage));
+        why = {say(Key::ImageTooLarge).arg(kMaxImageBytes / (1024 * 1024)), {}};
+        break;
     default:
-        throw RunTimeError(kErrFileAccess, reasonFirst(because(got.osError),
-                                                       QStringLiteral("cannot open the image file %1").arg(quoted(path))));
+        why = because(got.osError);
+        what = say(Key::CannotOpenImage).arg(quoted(path));
+        break;
     }
+    throw RunTimeError(number, reasonFirst(why, what).text());
 }
 
 Verdict validateImage(const Image &image)
@@ -141,11 +168,11 @@ void ImageReader::open(const Image &image)
     m_open = true;
 }
 
-QByteArray ImageReader::take(int count, const QString &what)
+QByteArray ImageReader::take(int count, Texts::Key endsBefore)
 {
     if (m_position + count > m_image.bytes.size()) {
-        throw RunTimeError(kErrPastEnd, reasonFirst(QStringLiteral("the file ends before %1").arg(what),
-                                                    QStringLiteral("input past end of file %1").arg(quoted(m_image.path))));
+        throw RunTimeError(kErrPastEnd,
+                           reasonFirst({say(endsBefore), {}}, say(Key::PastEndOfFile).arg(quoted(m_image.path))).text());
     }
     const QByteArray bytes = m_image.bytes.mid(m_position, count);
     m_position += count;
@@ -154,12 +181,12 @@ QByteArray ImageReader::take(int count, const QString &what)
 
 QByteArray ImageReader::nextRecord()
 {
-    return take(Protocol::RECORD_SIZE, QStringLiteral("its end record"));
+    return take(Protocol::RECORD_SIZE, Key::EndsBeforeEndRecord);
 }
 
 QByteArray ImageReader::trailer()
 {
-    return take(Protocol::TRAILER_SIZE, QStringLiteral("the 4 bytes of its trailer"));
+    return take(Protocol::TRAILER_SIZE, Key::EndsBeforeTrailer);
 }
 
 void ImageReader::close()
@@ -200,68 +227,66 @@ QString BackupWriter::path() const
 
 void BackupWriter::check()
 {
+    if (const Failure why = holdFolder(); !why.isEmpty())
+        throw RunTimeError(kErrFileAccess, why.text());
+}
+
+Failure BackupWriter::holdFolder()
+{
     using PlatformFile::Problem;
     close();
     const QString dir = workingDirectory();
     if (dir.isEmpty())
-        throw RunTimeError(kErrFileAccess,
-                           QStringLiteral("No per-user folder is available: cannot create the working file k410.bak"));
+        return {say(Key::NoWorkingFolder), {}};
     const PlatformFile::Outcome got = m_folder.open(dir, QLatin1String(kWorkingFileName));
     const QString where = quoted(got.path.isEmpty() ? dir : got.path);
-    QString why;
+    Failure why;
     switch (got.problem) {
     case Problem::None:
-        return;
+        return {};
     case Problem::Link:
-        why = QStringLiteral("the folder %1 is a link, and the working file is only kept in a real folder of this user")
-                  .arg(where);
+        why = {say(Key::WorkFolderIsLink).arg(where), {}};
         break;
     case Problem::NotOurs:
-        why = QStringLiteral("the folder %1 belongs to another user (%2)").arg(where, got.what);
+        why = {say(Key::FolderOfOtherUser).arg(where, got.what), {}};
         break;
     case Problem::NotPrivate:
-        why = QStringLiteral("the folder %1 is open to other users, and a folder this program did not make is left "
-                             "as it is (make it private or remove it)")
-                  .arg(where);
+        why = {say(Key::FolderNotPrivate).arg(where), {}};
         break;
     case Problem::NotRegular:
-        why = got.path.isEmpty() ? QStringLiteral("%1 is in the way").arg(got.what)
-                                 : QStringLiteral("%1 is %2, not a folder").arg(where, got.what);
+        why = {got.path.isEmpty() ? say(Key::InTheWay).arg(got.what) : say(Key::IsNotFolder).arg(where, got.what), {}};
         break;
     default:
-        why = because(got.osError) + inFolder(got);
+        why = because(got.osError);
+        why.words += inFolder(got);
         break;
     }
-    throw RunTimeError(kErrFileAccess,
-                       reasonFirst(why, QStringLiteral("cannot create the working file %1")
-                                            .arg(quoted(PlatformFile::WorkingFolder::folderFor(dir) + QLatin1Char('/')
-                                                        + QLatin1String(kWorkingFileName)))));
+    return reasonFirst(why, say(Key::CannotCreateWorkingFile)
+                                .arg(quoted(PlatformFile::WorkingFolder::folderFor(dir) + QLatin1Char('/')
+                                            + QLatin1String(kWorkingFileName))));
 }
 
 void BackupWriter::create()
 {
     m_file.close();
     m_bytes.clear();
-    m_problem.clear();
+    m_problem = {};
     if (!m_folder.isOpen()) {
-        try {
-            check();
-        } catch (const RunTimeError &e) {
-            m_problem = e.description();
+        m_problem = holdFolder();
+        if (!m_problem.isEmpty())
             return;
-        }
     }
     const PlatformFile::Outcome got = m_folder.createFile(QLatin1String(kWorkingFileName), m_file);
     if (got.problem == PlatformFile::Problem::NotRegular)
-        failed(QStringLiteral("%1 is in the way").arg(got.what));
+        failed({say(Key::InTheWay).arg(got.what), {}});
     else if (!got.ok())
         failed(because(got.osError));
 }
 
-void BackupWriter::failed(const QString &why)
+void BackupWriter::failed(const Failure &why)
 {
     if (m_problem.isEmpty())
-        m_problem = reasonFirst(why, QStringLiteral("cannot write the working file %1").arg(quoted(path())));
+        m_problem = reasonFirst(why, say(Key::CannotWriteWorkingFile).arg(quoted(path())));
     m_file.close();
 }
 
@@ -295,54 +320,53 @@ void SaveTarget::open(const QString &path)
     using PlatformFile::Problem;
     cancel();
     if (path.isEmpty())
-        throw RunTimeError(kErrFileAccess, QStringLiteral("No file name was given: cannot save the backup"));
+        throw RunTimeError(kErrFileAccess, say(Key::SaveNoName));
     const PlatformFile::Outcome got = m_folder.open(path);
-    QString why;
+    Failure why;
     switch (got.problem) {
     case Problem::None:
         m_path = path;
         return;
     case Problem::NotFound:
         why = got.path.isEmpty() ? because(got.osError)
-                                 : QStringLiteral("the folder %1 does not exist").arg(quoted(got.path));
+                                 : Failure{say(Key::FolderDoesNotExist).arg(quoted(got.path)), {}};
         break;
     case Problem::NotRegular:
-        why = QStringLiteral("it is %1, not a file on a disk").arg(got.what);
+        // The folder of the name, when that is what turned out not to be one.
+        why = {got.path.isEmpty() ? say(Key::NotFileOnDisk).arg(got.what)
+                                  : say(Key::IsNotFolder).arg(quoted(got.path), got.what),
+               {}};
         break;
     case Problem::ReadOnly:
-        why = QStringLiteral("the file is read-only");
+        why = {say(Key::FileReadOnly), {}};
         break;
     case Problem::Link:
-        why = QStringLiteral("it is a link, which is not followed (choose the file it leads to)");
+        why = {say(Key::LinkNotFollowed), {}};
         break;
     case Problem::ForeignLink:
-        why = QStringLiteral("it is a link that another user (%1) made in a folder everyone may write to, leading to "
-                             "%2; such a link is not followed (choose another name, or the file it leads to)")
-                  .arg(got.what, quoted(got.path));
+        why = {say(Key::ForeignLink).arg(got.what, quoted(got.path)), {}};
         break;
     default:
-        why = because(got.osError) + inFolder(got);
+        why = because(got.osError);
+        why.words += inFolder(got);
         break;
     }
-    throw RunTimeError(kErrFileAccess, reasonFirst(why, QStringLiteral("cannot save the backup to %1").arg(quoted(path))));
+    throw RunTimeError(kErrFileAccess, reasonFirst(why, say(Key::CannotSaveBackup).arg(quoted(path))).text());
 }
 
-QString SaveTarget::commit(const QByteArray &bytes, const QString &workingCopy, const QString &workingProblem)
+QString SaveTarget::commit(const QByteArray &bytes, const QString &workingCopy, const Failure &workingProblem)
 {
     const QString path = m_path;
-    const QString kept = workingProblem.isEmpty()
-                             ? QStringLiteral(". The backup read from the unit is kept in the working file %1")
-                                   .arg(quoted(workingCopy))
-                             : QStringLiteral(". The working copy could not be written either (%1), so the backup read "
-                                              "from the unit is kept nowhere: run the backup again")
-                                   .arg(workingProblem);
-    const auto failed = [&](const QString &why) {
+    const Failure kept = workingProblem.isEmpty()
+                             ? Failure{say(Key::KeptInWorkingFile).arg(quoted(workingCopy)), {}}
+                             : Failure{say(Key::KeptNowhere).arg(workingProblem.words), workingProblem.system};
+    const auto failed = [&](const Failure &why) {
         cancel();
         return RunTimeError(kErrFileAccess,
-                            reasonFirst(why, QStringLiteral("cannot save the backup to %1").arg(quoted(path))) + kept);
+                            joined(reasonFirst(why, say(Key::CannotSaveBackup).arg(quoted(path))), kept).text());
     };
     if (!m_folder.isOpen())
-        throw failed(QStringLiteral("the file was not opened"));
+        throw failed({say(Key::NotOpened), {}});
     if (const PlatformFile::Outcome got = m_folder.replace(bytes); !got.ok())
         throw failed(because(got.osError));
 
@@ -350,20 +374,15 @@ QString SaveTarget::commit(const QByteArray &bytes, const QString &workingCopy, 
     QByteArray saved;
     const PlatformFile::Outcome got = m_folder.readBack(bytes.size(), saved);
     if (!got.ok() || saved != bytes) {
-        const QString why = got.problem == PlatformFile::Problem::Os || got.problem == PlatformFile::Problem::NotFound
-                                ? reasonFirst(because(got.osError),
-                                              QStringLiteral("cannot read back the saved backup %1").arg(quoted(path)))
-                                : QStringLiteral("The saved backup %1 differs from the backup read from the unit")
-                                      .arg(quoted(path));
+        const Failure why = got.problem == PlatformFile::Problem::Os || got.problem == PlatformFile::Problem::NotFound
+                                ? reasonFirst(because(got.osError), say(Key::CannotReadBack).arg(quoted(path)))
+                                : Failure{say(Key::SavedDiffers).arg(quoted(path)), {}};
         cancel();
-        throw RunTimeError(kErrFileAccess, why + kept);
+        throw RunTimeError(kErrFileAccess, joined(why, kept).text());
     }
     QString notice;
-    if (const QString moved = m_folder.movedFolder(); !moved.isEmpty()) {
-        notice = QStringLiteral("The folder %1 was moved or replaced while the backup was read: the backup was saved "
-                                "in the folder that was chosen, now at %2")
-                     .arg(quoted(QFileInfo(m_folder.target()).absolutePath()), quoted(moved));
-    }
+    if (const QString moved = m_folder.movedFolder(); !moved.isEmpty())
+        notice = say(Key::FolderMoved).arg(quoted(QFileInfo(m_folder.target()).absolutePath()), quoted(moved));
     cancel();
     return notice;
 }

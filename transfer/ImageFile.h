@@ -9,16 +9,19 @@
 // saved and verified against the bytes in memory.
 //
 // File errors (a file that cannot be created, opened or saved, a read past the
-// end) throw RunTimeError with a description that gives the reason first, in
-// plain words, then the file (so a one-line box shows the reason), and where
-// the backup is kept. A stop request seen by the validator throws
-// Protocol::TransferStopped.
+// end) throw RunTimeError with a description in the technician's language
+// that gives the reason first, in plain words, then the file (so a one-line
+// box shows the reason), and where the backup is kept; the system's own
+// message, when there is one, comes last. A stop request seen by the
+// validator throws Protocol::TransferStopped.
 
 #include "PlatformFile.h"
+#include "Texts.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 namespace ImageFile {
 
@@ -35,6 +38,18 @@ constexpr int kErrFileAccess = 75;
 constexpr qint64 kMaxImageBytes = 16 * 1024 * 1024;
 
 enum class Verdict { Accepted, Damaged };
+
+/// Why a file operation failed: our words, reason first, and apart from them
+/// the system's own messages, which a text shows last.
+struct Failure
+{
+    QString words;
+    QStringList system;
+
+    bool isEmpty() const { return words.isEmpty(); }
+    /// The words, then the system's messages in parentheses.
+    QString text() const;
+};
 
 /// An image file's bytes, read once, and the path they came from (for messages).
 struct Image
@@ -68,7 +83,7 @@ public:
     bool isOpen() const { return m_open; }
 
 private:
-    QByteArray take(int count, const QString &what);
+    QByteArray take(int count, Texts::Key endsBefore);
 
     Image m_image;
     qsizetype m_position = 0;
@@ -122,15 +137,17 @@ public:
     QString path() const;
     /// Why the working copy could not be made or written, reason first (it
     /// is incomplete, or missing); empty while it holds every byte.
-    QString problem() const { return m_problem; }
+    const Failure &problem() const { return m_problem; }
 
 private:
-    void failed(const QString &why);
+    /// check()'s work: holds the working folder, or says why it cannot.
+    Failure holdFolder();
+    void failed(const Failure &why);
 
     PlatformFile::WorkingFolder m_folder;
     QFile m_file;
     QByteArray m_bytes;
-    QString m_problem;
+    Failure m_problem;
 };
 
 /// Where a backup is saved, held from the save dialog on: the folder chosen,
@@ -159,7 +176,7 @@ public:
     /// written. The file that was at the path stays as it was unless the
     /// failure is found in the read-back. Returns a notice when the backup was
     /// saved, but not where the path leads now (the folder was moved meanwhile).
-    QString commit(const QByteArray &bytes, const QString &workingCopy, const QString &workingProblem = {});
+    QString commit(const QByteArray &bytes, const QString &workingCopy, const Failure &workingProblem = {});
     /// Lets the folder go; the path keeps what it had.
     void cancel();
     bool isOpen() const { return m_folder.isOpen(); }

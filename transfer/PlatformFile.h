@@ -46,8 +46,8 @@ struct Outcome
     Problem problem = Problem::None;
     /// The system's error code (errno, or GetLastError() on Windows), 0 if none.
     int osError = 0;
-    /// NotRegular: what the name turned out to be ("a pipe", "a device", ...);
-    /// ForeignLink: the name of the link's owner.
+    /// NotRegular: what the name turned out to be ("a pipe", "a device", ...,
+    /// in the technician's language); ForeignLink: the name of the link's owner.
     QString what;
     /// The file or folder the problem is about, when it is not the one the
     /// caller named (the folder that belongs to someone else, where a link
@@ -158,8 +158,8 @@ private:
 /// root's is ever made in someone else's home.
 QString defaultWorkingDirectory();
 
-/// `osError` in plain words ("the disk is full", "permission denied"), or an
-/// empty string for codes without plain words.
+/// `osError` in plain words ("the disk is full", "permission denied") in the
+/// technician's language, or an empty string for codes without plain words.
 QString plainWords(int osError);
 /// The same for an error text that a Qt file object reports (the system's own
 /// wording of its error code).

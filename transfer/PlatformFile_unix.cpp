@@ -3,6 +3,7 @@
 #ifdef Q_OS_UNIX
 
 #include "PlatformFile.h"
+#include "Texts.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,22 +60,22 @@ Outcome failure(int err, const QString &path = {})
 QString kindOf(mode_t mode)
 {
     if (S_ISDIR(mode))
-        return QStringLiteral("a folder");
+        return Texts::text(Texts::Key::KindFolder);
     if (S_ISFIFO(mode))
-        return QStringLiteral("a pipe");
+        return Texts::text(Texts::Key::KindPipe);
     if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("a device");
+        return Texts::text(Texts::Key::KindDevice);
     if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
+        return Texts::text(Texts::Key::KindSocket);
     if (S_ISLNK(mode))
-        return QStringLiteral("a link");
-    return QStringLiteral("not a plain file");
+        return Texts::text(Texts::Key::KindLink);
+    return Texts::text(Texts::Key::KindSpecial);
 }
 
 QString userName(uid_t uid)
 {
     const passwd *pw = ::getpwuid(uid);
-    return pw ? QString::fromLocal8Bit(pw->pw_name) : QStringLiteral("user %1").arg(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : Texts::text(Texts::Key::UserNumber).arg(uid);
 }
 
 bool clearNonBlocking(int fd)
@@ -338,7 +339,7 @@ Outcome SaveFolder::open(const QString &path)
         name = leadsTo.mid(slash + 1);
         const QString folderPart = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : leadsTo.left(slash);
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-            return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+            return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
         Descriptor next(::openat(p->folder.get(), native(folderPart).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (next.get() < 0)
             return failure(errno, folderPart);
@@ -366,7 +367,7 @@ QString SaveFolder::movedFolder() const
         && now.st_ino == d->folderStat.st_ino)
         return {};
     const QString where = pathOf(d->folder.get());
-    return where.isEmpty() ? QStringLiteral("an unknown place") : where;
+    return where.isEmpty() ? Texts::text(Texts::Key::UnknownPlace) : where;
 }
 
 Outcome SaveFolder::replace(const QByteArray &bytes)
@@ -434,7 +435,7 @@ Outcome SaveFolder::readBack(qint64 maxBytes, QByteArray &bytes)
         return failure(EBADF);
     Descriptor fd(::openat(d->folder.get(), d->name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
-        return errno == ELOOP ? Outcome{Problem::NotRegular, 0, QStringLiteral("a link")} : failure(errno);
+        return errno == ELOOP ? Outcome{Problem::NotRegular, 0, Texts::text(Texts::Key::KindLink)} : failure(errno);
     return readOpened(fd.get(), maxBytes, bytes);
 }
 
@@ -612,29 +613,29 @@ namespace {
 struct Words
 {
     int code;
-    const char *words;
+    Texts::Key words;
 };
 
 constexpr Words kWords[] = {
-    {ENOSPC, "the disk is full"},
-    {EDQUOT, "the disk quota is used up"},
-    {EFBIG, "the file is larger than this disk or the system allows"},
-    {EACCES, "permission denied"},
-    {EPERM, "permission denied"},
-    {EROFS, "the disk is read-only"},
-    {ENOENT, "the folder does not exist"},
-    {ENOTDIR, "a part of the path is not a folder"},
-    {EISDIR, "it is a folder"},
-    {ENAMETOOLONG, "the name is too long"},
-    {ELOOP, "the name leads round a loop of links"},
-    {EIO, "the disk reported a read or write failure"},
-    {EBUSY, "it is in use"},
-    {ETXTBSY, "it is in use"},
-    {EEXIST, "another file appeared at that name"},
-    {ENXIO, "no device answers at that name"},
-    {EMFILE, "too many files are open"},
-    {ENFILE, "too many files are open"},
-    {ESTALE, "the network share lost track of the file"},
+    {ENOSPC, Texts::Key::DiskFull},
+    {EDQUOT, Texts::Key::QuotaUsedUp},
+    {EFBIG, Texts::Key::FileTooLargeForDisk},
+    {EACCES, Texts::Key::PermissionDenied},
+    {EPERM, Texts::Key::PermissionDenied},
+    {EROFS, Texts::Key::DiskReadOnly},
+    {ENOENT, Texts::Key::FolderMissing},
+    {ENOTDIR, Texts::Key::PathPartNotFolder},
+    {EISDIR, Texts::Key::ItIsFolder},
+    {ENAMETOOLONG, Texts::Key::NameTooLong},
+    {ELOOP, Texts::Key::LinkLoop},
+    {EIO, Texts::Key::DiskIoFailure},
+    {EBUSY, Texts::Key::InUse},
+    {ETXTBSY, Texts::Key::InUse},
+    {EEXIST, Texts::Key::NameTaken},
+    {ENXIO, Texts::Key::NoDeviceAnswers},
+    {EMFILE, Texts::Key::TooManyFiles},
+    {ENFILE, Texts::Key::TooManyFiles},
+    {ESTALE, Texts::Key::ShareLostFile},
 };
 
 } // namespace
@@ -643,7 +644,7 @@ QString plainWords(int osError)
 {
     for (const Words &w : kWords)
         if (w.code == osError)
-            return QLatin1String(w.words);
+            return Texts::text(w.words);
     return {};
 }
 
@@ -652,7 +653,7 @@ QString plainWords(const QString &osText)
     // Qt's file objects keep the system's wording of the error, not its code.
     for (const Words &w : kWords)
         if (osText.contains(qt_error_string(w.code), Qt::CaseInsensitive))
-            return QLatin1String(w.words);
+            return Texts::text(w.words);
     return {};
 }
 

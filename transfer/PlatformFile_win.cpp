@@ -10,6 +10,7 @@
 #ifdef Q_OS_WIN
 
 #include "PlatformFile.h"
+#include "Texts.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,11 +112,11 @@ QString kindOfHandle(HANDLE h)
     case FILE_TYPE_DISK:
         return {};
     case FILE_TYPE_PIPE:
-        return QStringLiteral("a pipe");
+        return Texts::text(Texts::Key::KindPipe);
     case FILE_TYPE_CHAR:
-        return QStringLiteral("a device");
+        return Texts::text(Texts::Key::KindDevice);
     default:
-        return QStringLiteral("not a plain file");
+        return Texts::text(Texts::Key::KindSpecial);
     }
 }
 
@@ -132,7 +133,7 @@ Outcome inspect(HANDLE h, BY_HANDLE_FILE_INFORMATION &info, bool &storedElsewher
     if (!::GetFileInformationByHandle(h, &info))
         return failure(::GetLastError());
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         FILE_ATTRIBUTE_TAG_INFO tag{};
         if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag))
@@ -163,7 +164,7 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
 {
     bytes.clear();
     if (namesDevice(path))
-        return {Problem::NotRegular, 0, QStringLiteral("a device")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindDevice)};
     const std::wstring native = wide(path);
     // A folder cannot be opened as a file; say what it is rather than "access
     // denied". Where the attributes cannot be read (Wine answers so for a Unix
@@ -173,7 +174,7 @@ Outcome readRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes)
         if (const Outcome missing = failure(::GetLastError()); missing.problem == Problem::NotFound)
             return missing;
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
     }
 
     Handle h(openForReading(native, FILE_FLAG_OPEN_REPARSE_POINT));
@@ -236,7 +237,7 @@ Outcome holdFolder(const QString &dir, Handle &folder)
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return {Problem::Link, 0, {}};
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return {Problem::NotRegular, 0, QStringLiteral("not a folder")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFile)};
     return {};
 }
 
@@ -307,7 +308,7 @@ Outcome SaveFolder::open(const QString &path)
 {
     close();
     if (namesDevice(path))
-        return {Problem::NotRegular, 0, QStringLiteral("a device")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindDevice)};
     auto p = std::make_unique<Private>();
     const QFileInfo chosen(QDir::fromNativeSeparators(path));
     p->folderPath = chosen.absolutePath();
@@ -317,7 +318,7 @@ Outcome SaveFolder::open(const QString &path)
         // A folder first, be it a junction or a drive's root (which Wine marks
         // as a reparse point): a backup cannot replace it either way.
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+            return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return {Problem::Link, 0, {}};
         if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -418,7 +419,7 @@ Outcome WorkingFolder::open(const QString &dir, const QString &name)
     const DWORD attributes = ::GetFileAttributesW(wide(dir + QLatin1Char('/') + name).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
         && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+        return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
     d = std::move(p);
     return {};
 }
@@ -467,7 +468,7 @@ Outcome WorkingFolder::createFile(const QString &name, QFile &file)
         const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
         const bool folderAtName = attributes & FILE_ATTRIBUTE_DIRECTORY;
         if (folderAtName && !link)
-            return {Problem::NotRegular, 0, QStringLiteral("a folder")};
+            return {Problem::NotRegular, 0, Texts::text(Texts::Key::KindFolder)};
         if ((attributes & FILE_ATTRIBUTE_READONLY) && !link)
             ::SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
         const BOOL removed = folderAtName ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
@@ -516,24 +517,24 @@ namespace {
 struct Words
 {
     DWORD code;
-    const char *words;
+    Texts::Key words;
 };
 
 constexpr Words kWords[] = {
-    {ERROR_DISK_FULL, "the disk is full"},
-    {ERROR_HANDLE_DISK_FULL, "the disk is full"},
-    {ERROR_DISK_QUOTA_EXCEEDED, "the disk quota is used up"},
-    {ERROR_ACCESS_DENIED, "permission denied"},
-    {ERROR_WRITE_PROTECT, "the disk is read-only"},
-    {ERROR_PATH_NOT_FOUND, "the folder does not exist"},
-    {ERROR_FILE_NOT_FOUND, "the file does not exist"},
-    {ERROR_DIRECTORY, "a part of the path is not a folder"},
-    {ERROR_FILENAME_EXCED_RANGE, "the name is too long"},
-    {ERROR_SHARING_VIOLATION, "it is in use by another program"},
-    {ERROR_LOCK_VIOLATION, "it is in use by another program"},
-    {ERROR_FILE_EXISTS, "another file appeared at that name"},
-    {ERROR_CRC, "the disk reported a read or write failure"},
-    {ERROR_CANT_RESOLVE_FILENAME, "the name leads round a loop of links"},
+    {ERROR_DISK_FULL, Texts::Key::DiskFull},
+    {ERROR_HANDLE_DISK_FULL, Texts::Key::DiskFull},
+    {ERROR_DISK_QUOTA_EXCEEDED, Texts::Key::QuotaUsedUp},
+    {ERROR_ACCESS_DENIED, Texts::Key::PermissionDenied},
+    {ERROR_WRITE_PROTECT, Texts::Key::DiskReadOnly},
+    {ERROR_PATH_NOT_FOUND, Texts::Key::FolderMissing},
+    {ERROR_FILE_NOT_FOUND, Texts::Key::FileMissing},
+    {ERROR_DIRECTORY, Texts::Key::PathPartNotFolder},
+    {ERROR_FILENAME_EXCED_RANGE, Texts::Key::NameTooLong},
+    {ERROR_SHARING_VIOLATION, Texts::Key::InUseByOther},
+    {ERROR_LOCK_VIOLATION, Texts::Key::InUseByOther},
+    {ERROR_FILE_EXISTS, Texts::Key::NameTaken},
+    {ERROR_CRC, Texts::Key::DiskIoFailure},
+    {ERROR_CANT_RESOLVE_FILENAME, Texts::Key::LinkLoop},
 };
 
 } // namespace
@@ -542,7 +543,7 @@ QString plainWords(int osError)
 {
     for (const Words &w : kWords)
         if (int(w.code) == osError)
-            return QLatin1String(w.words);
+            return Texts::text(w.words);
     return {};
 }
 
@@ -550,7 +551,7 @@ QString plainWords(const QString &osText)
 {
     for (const Words &w : kWords)
         if (osText.contains(qt_error_string(int(w.code)), Qt::CaseInsensitive))
-            return QLatin1String(w.words);
+            return Texts::text(w.words);
     return {};
 }
 

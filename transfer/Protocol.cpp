@@ -2,6 +2,7 @@
 
 #include "CommControl.h"
 #include "RunTimeError.h"
+#include "Texts.h"
 #include "Variabili.h"
 
 #include <algorithm>
@@ -366,10 +367,7 @@ void Session::confirmNothingOwed()
         m_pump.DoEventsUntil(until);
         const QByteArray bytes = take();
         if (bytes.contains(ACK) || bytes.contains(NAK))
-            throw RunTimeError(kErrAnswersOutOfStep,
-                               QStringLiteral("The upgrade cannot be counted complete: the unit answered again after "
-                                              "accepting the last record, so its answers were out of step with the "
-                                              "records sent. Start the upgrade again"));
+            throw RunTimeError(kErrAnswersOutOfStep, Texts::text(Texts::Key::AnswersOutOfStep));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "CommControl.h"
 #include "CommEvents.h"
 #include "PortMap.h"
+#include "Texts.h"
 #include "Trace.h"
 #include "Variabili.h"
 
@@ -116,6 +117,17 @@ QString append(const Entry &entry)
     return why.isEmpty() ? QStringLiteral("cannot be written") : why;
 }
 
+QString languageName()
+{
+    switch (Texts::language()) {
+    case Texts::Language::French: return QStringLiteral("French");
+    case Texts::Language::German: return QStringLiteral("German");
+    case Texts::Language::English: return QStringLiteral("English");
+    case Texts::Language::Italian: return QStringLiteral("Italian");
+    }
+    return {};
+}
+
 QString programVersion()
 {
     const QString version = QCoreApplication::applicationVersion();
@@ -161,6 +173,7 @@ PortTestEnding runRecordedPortTest(CommControl &MSComm1, EventPump &pump, PortTe
     RunRecord::Entry entry;
     entry.kind = QStringLiteral("Port test");
     entry.version = RunRecord::programVersion();
+    entry.language = RunRecord::languageName();
     const auto started = std::chrono::steady_clock::now();
     const int lineErrorsBefore = CommEvents::lineErrorsSeen();
     NotingView noting(view);

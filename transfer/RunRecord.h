@@ -77,6 +77,8 @@ QString append(const Entry &entry);
 
 /// The program's version, for an entry.
 QString programVersion();
+/// The language chosen on the start window, in English ("German").
+QString languageName();
 
 } // namespace RunRecord
 

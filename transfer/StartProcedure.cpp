@@ -7,6 +7,7 @@
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
+#include "Texts.h"
 #include "Trace.h"
 #include "TransferView.h"
 #include "Variabili.h"
@@ -67,6 +68,7 @@ void StartProcedure::run()
 void StartProcedure::writeRunRecord(Clock::time_point started, int lineErrorsBefore)
 {
     m_record.version = RunRecord::programVersion();
+    m_record.language = RunRecord::languageName();
     m_record.duration = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - started);
     m_record.lineErrors = CommEvents::lineErrorsSeen() - lineErrorsBefore;
     if (m_downloadStarted && m_session) {
@@ -143,7 +145,7 @@ void StartProcedure::backup()
     m_backup.finish();
     // Saved from the bytes received, not from the working file read back: a
     // working copy that could not be written costs nothing of the backup.
-    const QString workingProblem = m_backup.problem();
+    const ImageFile::Failure workingProblem = m_backup.problem();
     const QString moved = m_saveTarget.commit(m_backup.bytes(), m_backup.path(), workingProblem);
     m_record.backup = RunRecord::factsOf(QDir::toNativeSeparators(m_savePath), m_backup.bytes());
 
@@ -156,15 +158,16 @@ void StartProcedure::backup()
     m_view.setProgressCaption(Progress::zeroCaption());
 
     // What went otherwise than planned, though the backup is saved, stays in
-    // the error box for the technician to read.
+    // the error box for the technician to read; the system's words come last.
     QStringList notices;
     if (!workingProblem.isEmpty())
-        notices << workingProblem + QStringLiteral(". The backup was saved to \"%1\" from memory")
-                                        .arg(QDir::toNativeSeparators(m_savePath));
+        notices << workingProblem.words + QStringLiteral(". ")
+                       + Texts::text(Texts::Key::SavedFromMemory)
+                             .arg(QLatin1Char('"') + QDir::toNativeSeparators(m_savePath) + QLatin1Char('"'));
     if (!moved.isEmpty())
         notices << moved;
     if (!notices.isEmpty()) {
-        const QString notice = notices.join(QStringLiteral(". "));
+        const QString notice = ImageFile::Failure{notices.join(QStringLiteral(". ")), workingProblem.system}.text();
         m_record.notes << QStringLiteral("Notice: ") + notice;
         if (Trace::enabled())
             Trace::line(QStringLiteral("NOTE ") + notice);

@@ -1,12 +1,14 @@
 #include "DlgOpen.h"
 
 #include "RunTimeError.h"
+#include "Texts.h"
 #include "Variabili.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -28,6 +30,17 @@ QString normalised(const QString &fileName)
     QString name = fileName;
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return name;
+}
+
+/// The question before a name is replaced, with its answers in the
+/// technician's language: true for Yes. No is the default.
+bool askToReplace(QWidget *parent, const QString &title, const QString &question)
+{
+    QMessageBox box(QMessageBox::Warning, title, question, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(Texts::text(Texts::Key::Yes));
+    box.button(QMessageBox::No)->setText(Texts::text(Texts::Key::No));
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace
@@ -79,13 +92,9 @@ QString DlgOpen::replaceQuestion(const QString &path)
         return {};
     const QString name = info.fileName();
     if (!info.isSymLink())
-        return QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name);
+        return Texts::text(Texts::Key::ReplaceFile).arg(name);
     const QString leadsTo = QDir::toNativeSeparators(info.symLinkTarget());
-    if (!info.exists())
-        return QStringLiteral("%1 is a link to %2, which does not exist.\nSaving there creates %2. Do you want to "
-                              "save there?")
-            .arg(name, leadsTo);
-    return QStringLiteral("%1 is a link to %2.\nSaving there replaces %2. Do you want to replace it?").arg(name, leadsTo);
+    return Texts::text(info.exists() ? Texts::Key::ReplaceLink : Texts::Key::ReplaceLinkToNothing).arg(name, leadsTo);
 }
 
 void DlgOpen::ShowSave()
@@ -124,10 +133,7 @@ void DlgOpen::show(bool save)
         while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
             const QString file = dialog.selectedFiles().first();
             const QString question = save ? replaceQuestion(file) : QString();
-            if (question.isEmpty()
-                || QMessageBox::warning(m_parent, DialogTitle, question, QMessageBox::Yes | QMessageBox::No,
-                                        QMessageBox::No)
-                       == QMessageBox::Yes) {
+            if (question.isEmpty() || askToReplace(m_parent, DialogTitle, question)) {
                 chosen = file;
                 break;
             }
@@ -143,12 +149,10 @@ void DlgOpen::show(bool save)
         m_parent->window()->setFocus(Qt::OtherFocusReason);
 
     if (!chosen || chosen->isEmpty())
-        throw RunTimeError(kErrCancelSelected, QStringLiteral("Cancel was selected"));
+        throw RunTimeError(kErrCancelSelected, Texts::text(Texts::Key::CancelSelected));
     const QString path = QDir::toNativeSeparators(*chosen);
     if (path.size() > kMaxFileNameLength)
         throw RunTimeError(kErrBufferTooSmall,
-                           QStringLiteral("The chosen file name is longer than %1 characters: %2")
-                               .arg(kMaxFileNameLength)
-                               .arg(path));
+                           Texts::text(Texts::Key::ChosenNameTooLong).arg(QString::number(kMaxFileNameLength), path));
     FileName = path;
 }

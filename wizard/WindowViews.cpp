@@ -3,6 +3,7 @@
 #include "DlgOpen.h"
 #include "PortMap.h"
 #include "ProgressBar.h"
+#include "Texts.h"
 #include "WindowLayout.h"
 #include "frmIstruzioni.h"
 
@@ -104,12 +105,12 @@ void PortTestWindowView::setPowerAdapterVisible(bool visible)
 QString PortTestWindowView::faultText(PortFault fault)
 {
     switch (fault) {
-    case PortFault::Absent: return QStringLiteral("absent");
-    case PortFault::InUse: return QStringLiteral("held by another program");
-    case PortFault::PermissionDenied: return QStringLiteral("permission denied");
+    case PortFault::Absent: return Texts::text(Texts::Key::FaultAbsent);
+    case PortFault::InUse: return Texts::text(Texts::Key::FaultInUse);
+    case PortFault::PermissionDenied: return Texts::text(Texts::Key::PermissionDenied);
     case PortFault::Other: break;
     }
-    return QStringLiteral("could not be used");
+    return Texts::text(Texts::Key::FaultOther);
 }
 
 void PortTestWindowView::portUnavailable(int port, PortFault fault, const QString &description)
@@ -117,8 +118,8 @@ void PortTestWindowView::portUnavailable(int port, PortFault fault, const QStrin
     QRadioButton *opt = option(port);
     if (!opt)
         return;
-    opt->setToolTip(PortMap::describePort(port) + QStringLiteral("\nNot available: ") + faultText(fault)
-                    + QStringLiteral("\n") + description);
+    opt->setToolTip(PortMap::describePort(port) + QLatin1Char('\n')
+                    + Texts::text(Texts::Key::NotAvailable).arg(faultText(fault)) + QLatin1Char('\n') + description);
 }
 
 // ---- Serial events ----------------------------------------------------------

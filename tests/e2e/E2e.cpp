@@ -17,14 +17,14 @@ using namespace Variabili;
 
 namespace e2e {
 
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control)
+frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control, void (*loader)())
 {
     unloadWindow();
     frmIstruzioni &w = frmIstruzioni::instance();
     DlgOpen::setAnswerer({});
     w.setCommControl(std::move(control));
     w.setProbeTiming(fastProbe());
-    Testfile::LoadEnglish();
+    (loader ? loader : &Testfile::LoadEnglish)();
     strFerma.clear();
     bytMode = 0;
     intComPort = 0;

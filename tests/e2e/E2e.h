@@ -31,9 +31,10 @@ inline ProbeTiming fastProbe()
     return ProbeTiming{150ms, 0.02};
 }
 
-/// The window freshly loaded at the cable step in English, with `control` as
-/// MSComm1 (a new real control when null), no dialog answerer and nothing pending.
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr);
+/// The window freshly loaded at the cable step in the language of `loader`
+/// (English when null), with `control` as MSComm1 (a new real control when
+/// null), no dialog answerer and nothing pending.
+frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr, void (*loader)() = nullptr);
 /// Closes the port if left open and unloads the window.
 void unloadWindow();
 /// From the cable step: Next, the port test; if it found the unit, Next, the

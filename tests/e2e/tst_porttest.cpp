@@ -1,7 +1,9 @@
 // The port test through the window, against simulated units on pseudo-terminals.
 #include "E2e.h"
 
+#include "Testfile.h"
 #include "Variabili.h"
+#include "Wording.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +16,9 @@
 
 using namespace Variabili;
 using namespace e2e;
+
+using Loader = void (*)();
+Q_DECLARE_METATYPE(Loader)
 
 namespace {
 
@@ -146,10 +151,39 @@ private slots:
         QCOMPARE(unit.number("probes_answered"), 1);
     }
 
+    void portTooltips_data()
+    {
+        QTest::addColumn<Loader>("loader");
+        QTest::addColumn<int>("language");      // Texts::Language
+        QTest::addColumn<QString>("noDevice");  // said of a port number without a device
+        QTest::addColumn<QStringList>("notAvailable"); // per port; empty: available
+        const QStringList english{"Not available: held by another program", "", "Not available: absent",
+                                  "Not available: absent"};
+        QTest::newRow("English") << Loader(&Testfile::LoadEnglish) << int(Texts::Language::English)
+                                 << "no serial device" << english;
+        QTest::newRow("German") << Loader(&Testfile::LoadGerman) << int(Texts::Language::German)
+                                << "kein serielles Gerät"
+                                << QStringList{"Nicht verfügbar: von einem anderen Programm belegt", "",
+                                               "Nicht verfügbar: nicht vorhanden", "Nicht verfügbar: nicht vorhanden"};
+        QTest::newRow("French") << Loader(&Testfile::LoadFrench) << int(Texts::Language::French)
+                                << "aucun périphérique série"
+                                << QStringList{"Non disponible : occupé par un autre programme", "",
+                                               "Non disponible : absent", "Non disponible : absent"};
+        QTest::newRow("Italian") << Loader(&Testfile::LoadItalian) << int(Texts::Language::Italian)
+                                 << "nessun dispositivo seriale"
+                                 << QStringList{"Non disponibile: occupata da un altro programma", "",
+                                                "Non disponibile: assente", "Non disponibile: assente"};
+    }
+
     // Each option's tooltip names its port's device; an option whose port
-    // could not be opened also says why, and stays disabled.
+    // could not be opened also says why, and stays disabled. All of it in the
+    // language chosen, but for the devices and the system's own words.
     void portTooltips()
     {
+        QFETCH(Loader, loader);
+        QFETCH(int, language);
+        QFETCH(QString, noDevice);
+        QFETCH(QStringList, notAvailable);
         SimUnit held(QStringList{"--silent"});
         SimUnit silent(QStringList{"--silent"});
         QVERIFY2(held.start(), qPrintable(held.errorText()));
@@ -161,7 +195,7 @@ private slots:
         other.setPortName(held.device());
         QVERIFY(other.open(QIODevice::ReadWrite)); // another program holds COM1
 
-        frmIstruzioni &w = freshWindow();
+        frmIstruzioni &w = freshWindow(nullptr, loader);
         w.setProbeTiming({std::chrono::milliseconds(30), 0.01});
         w.cmdOk->click();
         w.cmdCom->click();
@@ -172,19 +206,21 @@ private slots:
         QCOMPARE(w.FraCom->title(), strFraCom);
         const bool enabled[] = {false, true, false, false};
         const QString devices[] = {held.device(), silent.device(), QString(), missing};
-        const QString reasons[] = {"held by another program", QString(), "absent", "absent"};
         for (int port = 1; port <= 4; ++port) {
             const QString tip = option(w, port)->toolTip();
             QCOMPARE(option(w, port)->isEnabled(), enabled[port - 1]);
-            QVERIFY2(tip.startsWith(QStringLiteral("COM%1: ").arg(port)), qPrintable(tip));
+            QVERIFY2(tip.startsWith(QStringLiteral("COM%1").arg(port)), qPrintable(tip));
             if (!devices[port - 1].isEmpty())
                 QVERIFY2(tip.contains(devices[port - 1]), qPrintable(tip));
             else
-                QVERIFY2(tip.contains("no serial device"), qPrintable(tip));
-            if (reasons[port - 1].isEmpty())
-                QVERIFY2(!tip.contains("Not available"), qPrintable(tip));
-            else
-                QVERIFY2(tip.contains("Not available: " + reasons[port - 1]), qPrintable(tip));
+                QVERIFY2(tip.contains(noDevice), qPrintable(tip));
+            const QString why = notAvailable[port - 1];
+            QVERIFY2(why.isEmpty() ? tip.count('\n') == 0 : tip.section('\n', 1, 1) == why, qPrintable(tip));
+            if (language != int(Texts::Language::English)) {
+                const QStringList left = wording::englishLeft(wording::withoutSystemMessages(tip),
+                                                              Texts::Language(language), {devices[port - 1]});
+                QVERIFY2(left.isEmpty(), qPrintable(left.join(' ') + ": " + tip));
+            }
         }
 
         // Choosing the one port that could be opened leads on to the power-off step.

@@ -106,7 +106,7 @@ inline QString backupError(const QByteArray &bytes)
     w.create();
     w.append(bytes);
     w.finish();
-    return w.problem();
+    return w.problem().text();
 }
 
 /// A short description of what is at `path` (kind, size, writable), to show

@@ -10,15 +10,21 @@
 #include "Protocol.h"
 #include "RunTimeError.h"
 #include "TestUtil.h"
+#include "Testfile.h"
 #include "Variabili.h"
+#include "Wording.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <optional>
 
 using namespace ImageFile;
+using Texts::Key;
+
+Q_DECLARE_METATYPE(Texts::Key)
 
 namespace {
 /// Everything in `dir`, hidden and special entries too.
@@ -26,6 +32,21 @@ QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden);
 }
+QString quoted(const QString &path)
+{
+    return QLatin1Char('"') + QDir::toNativeSeparators(path) + QLatin1Char('"');
+}
+
+/// The loaders of the start window, with the language each one chooses.
+struct Choice
+{
+    void (*loader)();
+    Texts::Language language;
+};
+constexpr Choice kChoices[] = {{&Testfile::LoadFrench, Texts::Language::French},
+                               {&Testfile::LoadGerman, Texts::Language::German},
+                               {&Testfile::LoadEnglish, Texts::Language::English},
+                               {&Testfile::LoadItalian, Texts::Language::Italian}};
 } // namespace
 
 class TestCores : public QObject
@@ -40,6 +61,8 @@ private slots:
         BackupWriter::setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
         PlatformFile::setNamedTemporaryFiles(false);
     }
+
+    void cleanup() { Testfile::LoadEnglish(); } // the language the other suites expect
 
     void records_data()
     {
@@ -178,6 +201,99 @@ private slots:
                                          && error.contains(QDir::toNativeSeparators(path)),
                  qPrintable(error));
         QCOMPARE(faulty::describe(path), before);
+    }
+
+    void faultsInEveryLanguage_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<Key>("reason"); // the plain words that lead
+        QTest::addColumn<Key>("kind");   // what the name is, for a reason "it is %1"; Count: none
+        QTest::addColumn<Key>("what");   // what could not be done, with the path
+        QTest::addColumn<int>("system"); // the system's error code, whose message comes last; 0: none, -1: any
+        QTest::newRow("missing image file") << "missing-image" << Key::FileMissing << Key::Count << Key::CannotOpenImage << 0;
+        QTest::newRow("folder chosen as the image")
+            << "folder-image" << Key::NotFileOnDisk << Key::KindFolder << Key::CannotUseAsImage << 0;
+        QTest::newRow("image that ends before its end record")
+            << "short-image" << Key::EndsBeforeEndRecord << Key::Count << Key::PastEndOfFile << 0;
+        QTest::newRow("backup into a missing folder")
+            << "missing-folder" << Key::FolderDoesNotExist << Key::Count << Key::CannotSaveBackup << 0;
+#ifdef Q_OS_WIN
+        QTest::newRow("backup onto a full disk") << "full-disk" << Key::DiskFull << Key::Count << Key::CannotSaveBackup << -1;
+#else
+        QTest::newRow("image that is a link to itself")
+            << "loop-image" << Key::LinkLoop << Key::Count << Key::CannotOpenImage << ELOOP;
+        QTest::newRow("backup onto a full disk")
+            << "full-disk" << Key::DiskFull << Key::Count << Key::CannotSaveBackup << ENOSPC;
+#endif
+    }
+
+    // A file fault made for real, once in each language of the start window:
+    // the text shown is that language's, reason first, then what could not be
+    // done with the path, the system's message last; outside English no
+    // English word of ours is left in it.
+    void faultsInEveryLanguage()
+    {
+        QFETCH(QString, fault);
+        QFETCH(Key, reason);
+        QFETCH(Key, kind);
+        QFETCH(Key, what);
+        QFETCH(int, system);
+        for (const Choice &choice : kChoices) {
+            choice.loader();
+            QTemporaryDir dir;
+            QString path = dir.filePath(QStringLiteral("x.bio"));
+            QString error;
+            std::optional<faulty::SmallDisk> small;
+            try {
+                if (fault == "missing-image") {
+                    loadImage(path);
+                } else if (fault == "folder-image" || fault == "loop-image") {
+                    QVERIFY(faulty::plant(fault == "loop-image" ? "link:x.bio" : "folder", path).isEmpty());
+                    loadImage(path);
+                } else if (fault == "short-image") {
+                    QVERIFY(testutil::writeAll(path, testImage(3).left(40)));
+                    validateImage(loadImage(path));
+                } else if (fault == "missing-folder") {
+                    path = dir.filePath(QStringLiteral("no/unit.bak"));
+                    SaveTarget().open(path);
+                } else if (fault == "full-disk") {
+                    small.emplace(dir.path());
+                    if (small->path().isEmpty())
+                        QSKIP(qPrintable(small->whyNone()));
+                    path = small->path() + QStringLiteral("/unit.bak");
+                    QVERIFY(faulty::fill(small->path()));
+                    SaveTarget target;
+                    target.open(path);
+                    target.commit(testImage(500), QStringLiteral("/work/k410.bak"));
+                }
+            } catch (const RunTimeError &e) {
+                error = e.description();
+            }
+            const Texts::Language language = choice.language;
+            QString words = Texts::text(reason, language);
+            if (kind != Key::Count)
+                words = words.arg(Texts::text(kind, language));
+            else if (words.contains(QLatin1String("%1")))
+                words = words.arg(quoted(QFileInfo(path).absolutePath()));
+            words[0] = words[0].toUpper();
+            const QString said = Texts::text(Key::ReasonThenWhat, language).arg(words, Texts::text(what, language).arg(quoted(path)));
+            QVERIFY2(error.startsWith(said), qPrintable(error));
+            QStringList notOurs{quoted(path), quoted(QFileInfo(path).absolutePath())};
+            if (fault == "full-disk") {
+                const QString kept = Texts::text(Key::KeptInWorkingFile, language).arg(quoted("/work/k410.bak"));
+                QVERIFY2(error.contains(QStringLiteral(". ") + kept), qPrintable(error));
+                notOurs << quoted("/work/k410.bak");
+            }
+            if (system > 0) {
+                notOurs << qt_error_string(system);
+                QVERIFY2(error.endsWith(QStringLiteral(" (%1)").arg(qt_error_string(system))), qPrintable(error));
+            } else if (system < 0) {
+                QVERIFY2(error.endsWith(QLatin1Char(')')), qPrintable(error));
+                error = wording::withoutSystemMessages(error);
+            }
+            if (language != Texts::Language::English)
+                QCOMPARE(wording::englishLeft(error, language, notOurs), QStringList());
+        }
     }
 
     void progress_data()

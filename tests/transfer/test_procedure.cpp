@@ -618,7 +618,7 @@ private slots:
                     return line.mid(label.size() + 2);
             return QStringLiteral("<none>");
         };
-        QVERIFY2(lines[0].contains(QStringLiteral("  k410-bios 1.00  ")), qPrintable(lines[0]));
+        QVERIFY2(lines[0].endsWith(QStringLiteral("  k410-bios 1.00  English")), qPrintable(lines[0]));
         QVERIFY(QDateTime::fromString(lines[0].section(QLatin1Char(' '), 0, 0), Qt::ISODate).isValid());
         const QString kind = mode == 1 ? QStringLiteral("Backup + Upgrade") : QStringLiteral("Upgrade");
         QVERIFY2(field(kind + " on COM2").contains(QStringLiteral(" at 19200,N,8,1, ")), qPrintable(lines[1]));

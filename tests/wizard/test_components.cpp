@@ -73,6 +73,8 @@ class TestComponents : public QObject
     QTemporaryDir temp;
 
 private slots:
+    void init() { Testfile::LoadEnglish(); }
+
     void cleanup()
     {
         DlgOpen::setAnswerer({});
@@ -232,38 +234,61 @@ private slots:
 
     void replaceQuestion_data()
     {
+        QTest::addColumn<Loader>("loader");    // the language chosen on the start window
         QTest::addColumn<QString>("kind");     // what is at the chosen name
         QTest::addColumn<QString>("question"); // asked before replacing it ("%1": where a link leads); empty: none
+        QTest::addColumn<QString>("answers");  // the captions of Yes and No
         QTest::addColumn<bool>("replace");     // the answer
-        QTest::newRow("nothing there: no question") << "nothing" << "" << true;
-        QTest::newRow("a file: replaced") << "file" << "new.bak already exists.\nDo you want to replace it?" << true;
+        const Loader english = &Testfile::LoadEnglish;
+        QTest::newRow("nothing there: no question") << english << "nothing" << "" << "" << true;
+        QTest::newRow("a file: replaced")
+            << english << "file" << "new.bak already exists.\nDo you want to replace it?" << "Yes|No" << true;
+        QTest::newRow("a file, in German: replaced")
+            << Loader(&Testfile::LoadGerman) << "file"
+            << "new.bak ist bereits vorhanden.\nMöchten Sie die Datei ersetzen?" << "Ja|Nein" << true;
 #ifndef Q_OS_WIN
         QTest::newRow("a link: says where it leads; not replaced, chosen again")
-            << "link" << "new.bak is a link to %1.\nSaving there replaces %1. Do you want to replace it?" << false;
+            << english << "link" << "new.bak is a link to %1.\nSaving there replaces %1. Do you want to replace it?"
+            << "Yes|No" << false;
+        QTest::newRow("a link to nothing, in Italian: not replaced")
+            << Loader(&Testfile::LoadItalian) << "dangling"
+            << "new.bak è un collegamento a %1, che non esiste.\nSalvando lì si crea %1. Vuoi salvare lì?" << "Sì|No"
+            << false;
+        QTest::newRow("a link, in French: replaced")
+            << Loader(&Testfile::LoadFrench) << "link"
+            << "new.bak est un lien vers %1.\nEnregistrer ici remplace %1. Voulez-vous le remplacer ?" << "Oui|Non"
+            << true;
 #endif
     }
 
-    // The real save dialog asks before a name is replaced, and for a link says
-    // where it leads; "No" shows the dialog again (closed here: a cancel).
+    // The real save dialog asks before a name is replaced, in the language
+    // chosen, answers included, and for a link says where it leads; "No" shows
+    // the dialog again (closed here: a cancel).
     void replaceQuestion()
     {
+        QFETCH(Loader, loader);
         QFETCH(QString, kind);
         QFETCH(QString, question);
+        QFETCH(QString, answers);
         QFETCH(bool, replace);
-        const QString name = temp.filePath(kind + QStringLiteral("/new.bak")), elsewhere = temp.filePath("secret.bak");
-        QVERIFY(QDir().mkpath(temp.filePath(kind)) && QFile(elsewhere).open(QIODevice::WriteOnly));
+        loader();
+        QTemporaryDir here;
+        const QString name = here.filePath(QStringLiteral("new.bak"));
+        const QString elsewhere = here.filePath(kind == "dangling" ? "missing.bak" : "secret.bak");
+        QVERIFY(kind == "dangling" || QFile(elsewhere).open(QIODevice::WriteOnly));
         QVERIFY(kind != "file" || QFile(name).open(QIODevice::WriteOnly));
-        QVERIFY(kind != "link" || QFile::link(elsewhere, name));
+        QVERIFY((kind != "link" && kind != "dangling") || QFile::link(elsewhere, name));
         DlgOpen dialog;
         dialog.DialogTitle = QStringLiteral("SAVE");
         dialog.FileName = name;
-        QString asked;
+        QString asked, captions;
         int shown = 0;
         QTimer answer; // answers whatever is up, until this goes out of scope
         connect(&answer, &QTimer::timeout, [&] {
             QWidget *modal = QApplication::activeModalWidget();
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 asked = box->text();
+                captions = box->button(QMessageBox::Yes)->text() + '|' + box->button(QMessageBox::No)->text();
                 box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
             } else if (auto *files = qobject_cast<QFileDialog *>(modal); files && files->isVisible() && ++shown) {
                 files->selectFile(name);
@@ -279,6 +304,7 @@ private slots:
             QVERIFY(!replace);
         }
         QCOMPARE(asked, question.contains(QLatin1String("%1")) ? question.arg(QDir::toNativeSeparators(elsewhere)) : question);
+        QCOMPARE(captions, answers);
         QCOMPARE(shown, replace ? 1 : 2);
     }
 
