@@ -40,6 +40,11 @@ public:
     virtual void setProgressCaption(const QString &caption) = 0;
     virtual void setProgressCaptionVisible(bool visible) = 0;
 
+    /// The progress steps that follow: the image's records with its end record
+    /// for a download, -1 for a backup (whose length shows only at its end).
+    /// The window has no use for it; a console front end shows the time left.
+    virtual void progressPlanned(int steps) { (void)steps; }
+
     /// Error box txtError: make it visible and show `text` in it.
     virtual void showError(const QString &text) = 0;
 
