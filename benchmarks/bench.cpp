@@ -223,7 +223,7 @@ TransferFigures transfer(const QString &simProgram, const QString &dir, int reco
     w.cmdStart_Click();
     DlgOpen::setAnswerer(nullptr);
     TransferFigures f;
-    f.ok = w.Text1(6)->toPlainText() == Variabili::strUpgrDone && timed->upgradeEnd.set;
+    f.ok = w.controls().Text1(6)->toPlainText() == Variabili::strUpgrDone && timed->upgradeEnd.set;
     sim.reset(); // writes the unit's firmware
     QFile a(image), b(dir + QStringLiteral("/unit.bin"));
     f.ok = f.ok && a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
@@ -269,7 +269,7 @@ double scan(const QString &simProgram, const QList<QStringList> &simArgs, bool e
     const double wall = seconds(Clock::now() - t0);
     if (cpuShare)
         *cpuShare = (cpuSeconds() - cpu0) / wall;
-    const bool found = Variabili::intComPort == 1 && w.Text1(6)->toPlainText() == Variabili::strConnected + QStringLiteral("1");
+    const bool found = Variabili::intComPort == 1 && w.controls().Text1(6)->toPlainText() == Variabili::strConnected + QStringLiteral("1");
     w.Unload();
     return found == expectFound ? wall : -1;
 }

@@ -60,6 +60,7 @@ class TestLinks : public QObject
 {
     Q_OBJECT
 
+    const frmIstruzioni::Controls &c = frmIstruzioni::instance().controls();
     QTemporaryDir m_dir;
     QMap<QString, QByteArray> m_images; // by the sim arguments that made them
     QMap<QString, long long> m_totals;  // report figures summed over the rows
@@ -182,23 +183,23 @@ private slots:
             return std::optional<QString>(save ? savePath : imagePath);
         });
         walkToStart(w, true);
-        QVERIFY2(atStartStep(w), qPrintable(w.Text1(0)->toPlainText()));
+        QVERIFY2(atStartStep(w), qPrintable(c.Text1(0)->toPlainText()));
 
         QElapsedTimer runClock;
         runClock.start();
         QTimer watchdog; // a run that hangs is stopped and ends "interrupted"
         watchdog.setSingleShot(true);
-        watchdog.callOnTimeout(&w, [&w] { w.cmdAnnulla->click(); });
+        watchdog.callOnTimeout(&w, [this] { c.cmdAnnulla->click(); });
         watchdog.start(link.limitMs);
-        w.cmdStart->click();
+        c.cmdStart->click();
         watchdog.stop();
         qInfo("run: %lld ms", runClock.elapsed());
 
-        const QString status = w.Text1(6)->toPlainText();
+        const QString status = c.Text1(6)->toPlainText();
         const bool complete = status == strUpgrDone;
         const QByteArray unitNow = unit.firmware();
         const QString ending = complete ? QStringLiteral("complete")
-                               : !w.txtError->isHidden() ? w.txtError->text().left(40)
+                               : !c.txtError->isHidden() ? c.txtError->text().left(40)
                                                          : status.left(40);
         ++m_endings[ending];
         ++m_rowsRun;
