@@ -8,7 +8,6 @@
 
 namespace {
 
-/// Options from k410-sim's arguments; false (and why in `error`) when they are wrong.
 /// Polls `done` (every 0.2 ms, running no window events) for at most `ms` milliseconds.
 bool within(int ms, const std::function<bool()> &done)
 {
@@ -22,6 +21,7 @@ bool within(int ms, const std::function<bool()> &done)
     return true;
 }
 
+/// Options from k410-sim's arguments; false (and why in `error`) when they are wrong.
 bool parse(const QStringList &args, k410sim::SimOptions &options, QString &error)
 {
     std::vector<std::string> words;

@@ -17,32 +17,6 @@ using namespace Variabili;
 
 namespace e2e {
 
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control, void (*loader)())
-{
-    unloadWindow();
-    frmIstruzioni &w = frmIstruzioni::instance();
-    DlgOpen::setAnswerer({});
-    w.setCommControl(std::move(control));
-    w.setProbeTiming(fastProbe());
-    (loader ? loader : &Testfile::LoadEnglish)();
-    strFerma.clear();
-    bytMode = 0;
-    intComPort = 0;
-    w.Load();
-    return w;
-}
-
-void unloadWindow()
-{
-    frmIstruzioni &w = frmIstruzioni::instance();
-    DlgOpen::setAnswerer({});
-    if (w.isLoaded() && w.MSComm1().PortOpen())
-        w.MSComm1().setPortOpen(false);
-    w.hide();
-    w.Unload();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 void walkToStart(frmIstruzioni &w, bool backup)
 {
     const frmIstruzioni::Controls &c = w.controls();

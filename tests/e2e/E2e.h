@@ -5,6 +5,7 @@
 // interrupt-at-every-record matrix.
 
 #include "CommControl.h"
+#include "FreshWindow.h"
 #include "PtyPeer.h"
 #include "SimUnit.h"
 #include "TestUtil.h"
@@ -33,10 +34,12 @@ inline ProbeTiming fastProbe()
 
 /// The window freshly loaded at the cable step in the language of `loader`
 /// (English when null), with `control` as MSComm1 (a new real control when
-/// null), no dialog answerer and nothing pending.
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr, void (*loader)() = nullptr);
-/// Closes the port if left open and unloads the window.
-void unloadWindow();
+/// null) and the fast probe wait.
+inline frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr, void (*loader)() = nullptr)
+{
+    return testwindow::freshWindow(std::move(control), loader, fastProbe());
+}
+using testwindow::unloadWindow;
 /// From the cable step: Next, the port test; if it found the unit, Next, the
 /// mode (Backup + Upgrade or Upgrade) and Next to the start step.
 void walkToStart(frmIstruzioni &w, bool backup);
