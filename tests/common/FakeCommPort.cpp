@@ -2,9 +2,13 @@
 
 #include "LineSettings.h"
 #include "PortMap.h"
+#include "PortTest.h"
 #include "RunTimeError.h"
 #include "ScriptedUnit.h"
 
+#include <QDeadlineTimer>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -90,6 +94,7 @@ bool FakeCommPort::PortOpen() const
 void FakeCommPort::setPortOpen(bool value)
 {
     const bool wasOpen = m_real ? m_real->PortOpen() : open;
+    m_answerDue = false;
     if (m_real) {
         m_real->setPortOpen(value);
     } else if (value) {
@@ -112,10 +117,13 @@ void FakeCommPort::setPortOpen(bool value)
 
 void FakeCommPort::setOutput(const QByteArray &bytes)
 {
-    if (m_real)
+    if (m_real) {
         m_real->setOutput(bytes);
-    else
+        m_answerDue = bytes == QByteArray(1, kProbeByte)
+                      && m_answerBaud.value(CommPort()) == LineSettings::parse(Settings()).baud;
+    } else {
         live();
+    }
     writes << bytes;
     log << QStringLiteral("Output %1").arg(QString::fromLatin1(bytes.toHex()));
     if (ScriptedUnit *unit = m_real ? nullptr : unitOnLine())
@@ -129,6 +137,7 @@ void FakeCommPort::setOutput(const QByteArray &bytes)
 QByteArray FakeCommPort::Input()
 {
     QByteArray taken;
+    m_answerDue = false;
     if (m_real) {
         taken = m_real->Input();
     } else {
@@ -144,8 +153,16 @@ QByteArray FakeCommPort::Input()
 
 int FakeCommPort::InBufferCount()
 {
-    if (m_real)
-        return m_real->InBufferCount();
+    if (m_real) {
+        int count = m_real->InBufferCount();
+        const QDeadlineTimer wait(kAnswerWaitMs);
+        while (m_answerDue && count < kProbeAnswerLength && !wait.hasExpired()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            count = m_real->InBufferCount();
+        }
+        m_answerDue = false; // in, or not coming: later reads are read as they are
+        return count;
+    }
     live();
     return int(input.size());
 }

@@ -1,6 +1,8 @@
 // The port test through the window, against simulated units on pseudo-terminals.
 #include "E2e.h"
 
+#include "FakeCommPort.h"
+#include "MSComm.h"
 #include "Testfile.h"
 #include "Variabili.h"
 #include "Wording.h"
@@ -41,6 +43,7 @@ private slots:
 
     // COM1 holds a silent unit, COM2 one that answers only at 9600 baud: every
     // setting of COM1 is tried in order, then COM2 up to 9600, where it is found.
+    // The silent settings get short waits; the answer at 9600 is waited for.
     void foundAt9600OnCom2()
     {
         SimUnit silent(QStringList{"--silent"});
@@ -49,7 +52,10 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({silent.device(), unit.device(), "", ""});
 
-        frmIstruzioni &w = freshWindow();
+        auto port = std::make_unique<FakeCommPort>(std::make_unique<MSComm>());
+        port->awaitProbeAnswer(2, 9600);
+        frmIstruzioni &w = freshWindow(std::move(port));
+        w.setProbeTiming(shortProbe());
         c.cmdOk->click();
         QVERIFY(!c.cmdCom->isHidden());
         c.cmdCom->click();
@@ -77,14 +83,16 @@ private slots:
 
     // An answer that arrives after its wait ended sits in the line's buffer
     // until the port is opened again; the next open must not count it. The
-    // unit answers only at 19200, and only after the port test has moved on.
+    // unit answers only at 19200, and only a second after the probe, long
+    // after the port test has moved on.
     void lateAnswerNotCountedAtNextOpen()
     {
-        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "500000"});
+        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "1000000"});
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({unit.device(), "", "", ""});
 
-        freshWindow();
+        frmIstruzioni &w = freshWindow();
+        w.setProbeTiming(shortProbe());
         c.cmdOk->click();
         c.cmdCom->click();
         QCOMPARE(c.Text1(6)->toPlainText(), strNoPort);
@@ -117,10 +125,14 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({doomed.device(), unit.device(), "", ""});
 
-        frmIstruzioni &w = freshWindow();
-        c.cmdOk->click();
-        auto *serial = w.MSComm1().findChild<QSerialPort *>();
+        auto real = std::make_unique<MSComm>();
+        auto *serial = real->findChild<QSerialPort *>();
         QVERIFY(serial);
+        auto port = std::make_unique<FakeCommPort>(std::move(real));
+        port->awaitProbeAnswer(2, 110);
+        frmIstruzioni &w = freshWindow(std::move(port));
+        w.setProbeTiming(shortProbe());
+        c.cmdOk->click();
         int readErrors = 0;
         bool killed = false;
         const auto counter = connect(serial, &QSerialPort::errorOccurred, this, [&](QSerialPort::SerialPortError e) {
@@ -235,6 +247,7 @@ private slots:
         mapPorts({silent.device(), "", "", ""});
 
         frmIstruzioni &w = freshWindow();
+        w.setProbeTiming(shortProbe());
         c.cmdOk->click();
         auto trigger = when([&] { return c.Text1(6)->toPlainText().endsWith("300,N,8,1"); },
                             [&] { c.cmdAnnulla->click(); });

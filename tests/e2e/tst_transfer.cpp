@@ -592,10 +592,12 @@ private slots:
         QFETCH(bool, duringLink);
         QFETCH(QString, text);
 
-        frmIstruzioni &w = freshWindow();
         auto owned = std::make_unique<FakeCommPort>();
         FakeCommPort *port = owned.get();
-        w.setCommControl(std::move(owned));
+        frmIstruzioni &w = freshWindow(std::move(owned));
+        // The scripted port has the probe's answer in as the probe is written,
+        // and no descriptor to wake the pump: a short wait finds it.
+        w.setProbeTiming(shortProbe());
         int records = 0;
         const auto raise = [port, event] {
             QTimer::singleShot(0, port, [port, event] { port->raiseComm(qint16(event)); });
