@@ -6,8 +6,12 @@
 // backup is the unit's firmware byte for byte and the unit holds the image
 // exactly; on every link the tool supports it must end complete.
 //
-// The rows come in two sets, run by two CTest entries (K410_LINK_ROWS=fast or
-// slow); without the variable both run.
+// The rows come in three sets, run by three CTest entries (K410_LINK_ROWS=fast,
+// slow or slowest: adapters at their usual ticks, slow adapters and late units
+// up to a 64 ms tick, then ticks of 100 ms and more), so that no run of the
+// suite comes near QtTest's time limit for a test function, which Qt 6.4 may
+// count over several rows in a row on a busy machine; without the variable
+// all three run.
 #include "E2e.h"
 
 #include "DlgOpen.h"
@@ -64,7 +68,7 @@ class TestLinks : public QObject
     QTemporaryDir m_dir;
     QMap<QString, QByteArray> m_images; // by the sim arguments that made them
     // What each set of rows met, for the coverage check: report figures summed
-    // over the set's rows, and its rows listed and run, by set ("fast", "slow").
+    // over the set's rows, and its rows listed and run, by set.
     QMap<QString, QMap<QString, long long>> m_totals;
     QMap<QString, int> m_rowsListed, m_rowsRun;
     QString m_listing;                  // the set whose rows are being listed
@@ -83,19 +87,13 @@ class TestLinks : public QObject
         return QString::fromUtf8(m_images[key + "#path"]);
     }
 
-    /// A row of the property test, counted in the set being listed.
+    /// A row of the property test in the set being listed, counted there;
+    /// the link follows.
     template <typename... Args>
     QTestData &addRow(const char *format, Args... args)
     {
         ++m_rowsListed[m_listing];
-        return QTest::addRow(format, args...);
-    }
-
-    /// The set a row belongs to: the slow rows are the ones whose unit drops a
-    /// read for a late "A".
-    static QString setOf(const Link &link)
-    {
-        return link.simArgs.contains("--drop-read-on-late-a") ? QStringLiteral("slow") : QStringLiteral("fast");
+        return QTest::addRow(format, args...) << m_listing;
     }
 
 private slots:
@@ -110,6 +108,7 @@ private slots:
 
     void backupAndUpgrade_data()
     {
+        QTest::addColumn<QString>("set");
         QTest::addColumn<Link>("link");
         m_rowsListed.clear();
         const QStringList fast{"--probe-speed", "110", "--erase-ms", "5"};
@@ -127,43 +126,52 @@ private slots:
                 addRow("burst seed %d%s", seed, seed % 3 ? "" : ", repeated reads answered")
                     << Link{fast + QStringList{"--burst-seed", QString::number(seed)} + (seed % 3 ? QStringList() : repeats)};
         }
+        // Slow adapters and late units. The unit erases for longer than the link
+        // delays, gives up a read when an "A" comes after its 0x05, and in some
+        // rows is switched on while the link requests flow, refuses one record
+        // or the trailer once. Ticks up to 64 ms make the slow set, longer ones
+        // the slowest.
+        const QStringList slow{"--probe-speed", "110", "--erase-ms", "150", "--drop-read-on-late-a"};
+        int row = 0;
+        for (int tick : {1, 16, 64, 100, 255}) {
+            m_listing = QLatin1String(tick < 100 ? "slow" : "slowest");
+            for (int turnaround : {0, 70, 250}) {
+                const int faultKind = (row / 3 + row % 3) % 3; // spread over ticks and turnarounds
+                QStringList args = slow + QStringList{"--latency-ms", QString::number(tick), "--turnaround-us",
+                                                      QString::number(turnaround * 1000)};
+                const char *fault = "";
+                if (faultKind == 1) {
+                    args << "--nak-record" << "4";
+                    fault = ", record 4 answered 0x15";
+                } else if (faultKind == 2) {
+                    args << "--nak-trailer" << "1";
+                    fault = ", trailer answered 0x15";
+                }
+                if (row % 2 == 0)
+                    args << "--power-up-after-ms" << "150";
+                if (wants(qPrintable(m_listing)))
+                    addRow("tick %d ms, turnaround %d ms%s%s", tick, turnaround, fault,
+                           row % 2 == 0 ? ", switched on late" : "")
+                        << Link{args, true, 40000};
+                ++row;
+            }
+        }
         if (wants("slow")) {
             m_listing = QStringLiteral("slow");
-            // Slow adapters and late units. The unit erases for longer than the link
-            // delays, gives up a read when an "A" comes after its 0x05, and in some
-            // rows is switched on while the link requests flow, refuses one record
-            // or the trailer once.
-            const QStringList slow{"--probe-speed", "110", "--erase-ms", "150", "--drop-read-on-late-a"};
-            int row = 0;
-            for (int tick : {1, 16, 64, 100, 255}) {
-                for (int turnaround : {0, 70, 250}) {
-                    const int faultKind = (row / 3 + row % 3) % 3; // spread over ticks and turnarounds
-                    QStringList args = slow + QStringList{"--latency-ms", QString::number(tick), "--turnaround-us",
-                                                          QString::number(turnaround * 1000)};
-                    const char *fault = "";
-                    if (faultKind == 1) {
-                        args << "--nak-record" << "4";
-                        fault = ", record 4 answered 0x15";
-                    } else if (faultKind == 2) {
-                        args << "--nak-trailer" << "1";
-                        fault = ", trailer answered 0x15";
-                    }
-                    if (row % 2 == 0)
-                        args << "--power-up-after-ms" << "150";
-                    addRow("tick %d ms, turnaround %d ms%s%s", tick, turnaround, fault,
-                                  row % 2 == 0 ? ", switched on late" : "")
-                        << Link{args, true, 40000};
-                    ++row;
-                }
-            }
             addRow("tick 64 ms paced, switched on late")
                 << Link{slow + QStringList{"--pace", "--latency-ms", "64", "--power-up-after-ms", "150"}, true, 40000};
             addRow("no adapter, unit answers after 70 ms, record 4 answered 0x15")
                 << Link{slow + QStringList{"--turnaround-us", "70000", "--nak-record", "4", "--power-up-after-ms", "100"},
                         true, 40000};
-            for (int tick : {40, 100})
+        }
+        for (int tick : {40, 100}) {
+            m_listing = QLatin1String(tick < 100 ? "slow" : "slowest");
+            if (wants(qPrintable(m_listing)))
                 addRow("tick %d ms, 0x06 0x05 together, late \"A\" drops the read", tick)
                     << Link{slow + QStringList{"--latency-ms", QString::number(tick), "--ack-enq-together"}, true, 40000};
+        }
+        if (wants("slowest")) {
+            m_listing = QStringLiteral("slowest");
             for (int seed = 33; seed <= 38; ++seed)
                 addRow("burst seed %d held up to 100 ms", seed)
                     << Link{slow + QStringList{"--latency-ms", "100", "--burst-seed", QString::number(seed)}, true, 40000};
@@ -176,9 +184,9 @@ private slots:
 
     void backupAndUpgrade()
     {
+        QFETCH(QString, set);
         QFETCH(Link, link);
-        const QString set = setOf(link);
-        const bool slowImages = set == QLatin1String("slow");
+        const bool slowImages = set != QLatin1String("fast");
         const QStringList unitImage = slowImages ? kSlowUnit : kShortUnit;
         const QStringList releaseImage = slowImages ? kSlowRelease : kShortRelease;
         const QString imagePath = imageFile(releaseImage);
@@ -235,11 +243,11 @@ private slots:
     }
 
     // What the rows met, checked for each set once every row it listed has run
-    // in this process: merged and cut messages in both sets; refused records
-    // and trailers, a unit switched on late, and reads a late "A" would have
-    // made it drop, in the slow set. Each set is judged by its own rows alone,
-    // whichever other set ran beside it; a set of which rows were picked by
-    // hand is not judged.
+    // in this process: the trouble its rows are there to meet (merged messages
+    // in every set; messages cut between two bursts where bursts are random;
+    // refused records and trailers and a unit switched on late in the slow and
+    // slowest sets). Each set is judged by its own rows alone, whichever other
+    // set ran beside it; a set of which rows were picked by hand is not judged.
     void cleanupTestCase()
     {
         qInfo("rows in %lld ms; endings:", m_clock.elapsed());
@@ -252,10 +260,13 @@ private slots:
                 qInfo("  %s: %lld", qPrintable(it.key()), it.value());
             if (m_rowsRun[set.key()] < set.value())
                 continue; // some rows were picked by hand
-            QVERIFY2(totals["adapter_merges"] > 0 && totals["adapter_cuts"] > 0, qPrintable(set.key()));
-            if (set.key() == QLatin1String("slow"))
-                QVERIFY(totals["trailer_naks"] > 0 && totals["records_naked"] > 0
-                        && totals["link_ignored_powering_up"] > 0);
+            QStringList met{"adapter_merges"};
+            if (set.key() != QLatin1String("slow"))
+                met << "adapter_cuts";
+            if (set.key() != QLatin1String("fast"))
+                met << "trailer_naks" << "records_naked" << "link_ignored_powering_up";
+            for (const QString &key : std::as_const(met))
+                QVERIFY2(totals[key] > 0, qPrintable(set.key() + ": no " + key));
         }
     }
 };
