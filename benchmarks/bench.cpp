@@ -83,6 +83,7 @@ public:
     bool PortOpen() const override { return m_inner.PortOpen(); }
     void setPortOpen(bool open) override { m_inner.setPortOpen(open); }
     qint16 CommEvent() const override { return m_inner.CommEvent(); }
+    QString device() const override { return m_inner.device(); }
     int InBufferCount() override { return m_inner.InBufferCount(); }
 
     void setOutput(const QByteArray &bytes) override

@@ -172,6 +172,11 @@ qint16 FakeCommPort::CommEvent() const
     return m_real ? m_real->CommEvent() : commEvent;
 }
 
+QString FakeCommPort::device() const
+{
+    return m_real ? m_real->device() : QString();
+}
+
 void FakeCommPort::live() const
 {
     if (!open)

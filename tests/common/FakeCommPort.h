@@ -90,6 +90,8 @@ public:
     QByteArray Input() override;
     int InBufferCount() override;
     qint16 CommEvent() const override;
+    /// The real control's device; none without one.
+    QString device() const override;
 
 private:
     void live() const;
