@@ -7,7 +7,7 @@
 #include "CommControl.h"
 #include "EventPump.h"
 #include "FakeViews.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "MSComm.h"
 #include "PortTest.h"
 #include "PtyPeer.h"

@@ -4,7 +4,7 @@
 
 #include "ProcedureRig.h"
 #include "RunRecord.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
 #include "ScriptedUnit.h"
