@@ -62,6 +62,7 @@ public:
     QByteArray Input() override;
     int InBufferCount() override;
     qint16 CommEvent() const override { return m_commEvent; }
+    QString device() const override;
 
     /// Polling interval of the line counters while open.
     static constexpr int kLinePollMs = 20;

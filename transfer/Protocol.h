@@ -132,7 +132,7 @@ private:
     Clock::time_point quietUntil() const;
     std::chrono::milliseconds requestPace() const;
     void noteAnswerTime(Clock::time_point sentAt);
-    void drain();
+    void drain(const std::function<void(const QByteArray &)> &onTake = {});
     void confirmNothingOwed();
     QByteArray countWait(int count, int endRecordAt = -1);
     void send(const QByteArray &bytes);

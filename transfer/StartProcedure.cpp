@@ -3,7 +3,6 @@
 #include "CommControl.h"
 #include "FileDialog.h"
 #include "CommEvents.h"
-#include "PortMap.h"
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
@@ -37,7 +36,6 @@ void StartProcedure::run()
     const int lineErrorsBefore = CommEvents::lineErrorsSeen();
     m_record.kind = bytMode != 2 ? QStringLiteral("Backup + Upgrade") : QStringLiteral("Upgrade");
     m_record.port = intComPort;
-    m_record.device = PortMap::deviceForPort(intComPort);
     m_record.settings = QString::fromLatin1(kTransferSettings);
     if (Trace::enabled())
         Trace::line(QStringLiteral("START transfer %1 on COM%2")
@@ -90,6 +88,7 @@ void StartProcedure::start()
     MSComm1.setCommPort(intComPort);
     MSComm1.setSettings(QString::fromLatin1(kTransferSettings));
     MSComm1.setPortOpen(true);
+    m_record.device = MSComm1.device();
 
     m_session.emplace(MSComm1, m_pump, m_now);
 

@@ -608,7 +608,11 @@ private slots:
             };
         r.run();
 
-        const QString log = QString::fromUtf8(readFile(RunRecord::path()));
+        const QByteArray raw = readFile(RunRecord::path());
+#ifdef Q_OS_WIN
+        QVERIFY(raw.contains("\r\n")); // Notepad's line ends
+#endif
+        const QString log = QString::fromUtf8(raw).remove(QLatin1Char('\r'));
         const QStringList entries = log.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
         QCOMPARE(entries.size(), 1);
         const QStringList lines = entries[0].split(QLatin1Char('\n'));
