@@ -13,21 +13,14 @@
 
 namespace {
 
-QString errorText(int error)
-{
-    switch (error) {
-    case kErrInvalidPortNumber: return QStringLiteral("Invalid port number");
-    case kErrPortAlreadyOpen: return QStringLiteral("Port already open");
-    case kErrPermissionDenied: return QStringLiteral("Permission denied");
-    case kErrPortNotOpen: return QStringLiteral("Operation valid only when the port is open");
-    case kErrDeviceLost: return QStringLiteral("Device lost");
-    default: return QStringLiteral("Run-time error");
-    }
-}
-
+/// The error as the control raises it: what the number means, and the port.
 RunTimeError failure(int error, qint16 port)
 {
-    return RunTimeError(error, QStringLiteral("%1: COM%2").arg(errorText(error)).arg(port));
+    const ErrorNumber *entry = findErrorNumber(error);
+    const std::string_view meaning = entry ? entry->meaning : std::string_view("run-time error");
+    return RunTimeError(error, QStringLiteral("%1: COM%2")
+                                   .arg(QLatin1String(meaning.data(), qsizetype(meaning.size())))
+                                   .arg(port));
 }
 
 } // namespace

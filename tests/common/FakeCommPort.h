@@ -11,7 +11,7 @@
 // Portable: no device, no POSIX call.
 
 #include "CommControl.h"
-#include "MSComm.h" // the control's error numbers
+#include "ErrorNumbers.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -17,7 +17,7 @@
 #include "CommEvents.h"
 #include "DlgOpen.h"
 #include "FakeCommPort.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
 #include "Variabili.h"

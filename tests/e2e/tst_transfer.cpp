@@ -7,7 +7,7 @@
 #include "DlgOpen.h"
 #include "EndSignals.h"
 #include "FakeCommPort.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "PlatformFile.h"
 #include "ProgressBar.h"
 #include "Variabili.h"

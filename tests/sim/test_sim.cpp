@@ -947,5 +947,9 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSim)
+int runSimTests(int argc, char **argv)
+{
+    TestSim suite;
+    return QTest::qExec(&suite, argc, argv);
+}
 #include "test_sim.moc"

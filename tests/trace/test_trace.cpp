@@ -8,7 +8,7 @@
 #include "EventPump.h"
 #include "FakeCommPort.h"
 #include "FakeViews.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "MSComm.h"
 #include "PortTest.h"
 #include "PtyPeer.h"

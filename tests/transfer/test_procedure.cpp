@@ -4,7 +4,7 @@
 
 #include "ProcedureRig.h"
 #include "RunRecord.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
 #include "ScriptedUnit.h"
@@ -620,7 +620,7 @@ private slots:
         QVERIFY2(field(kind + " on COM2").contains(QStringLiteral(" at 19200,N,8,1, ")), qPrintable(lines[1]));
         const auto facts = [](const QString &path, const QByteArray &bytes) {
             return QStringLiteral(" %1, %2 bytes, SHA-256 %3")
-                .arg(path, QString::number(bytes.size()),
+                .arg(QDir::toNativeSeparators(path), QString::number(bytes.size()),
                      QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
         };
         QCOMPARE(field("Image:"), fault == QLatin1String("missing") ? QStringLiteral("<none>") : facts(m_image, image));
