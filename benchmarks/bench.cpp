@@ -1,9 +1,10 @@
 // Benchmark: runs the real window, serial control and event pump against the
 // unit simulator over pseudo-terminals and prints one table of figures: how close
 // the transfer runs to the speed of the wire, the CPU it costs, the host's
-// turnaround per record, and how long the port scan takes.
+// turnaround per record, and how long the port scan takes. The window, the
+// simulated units and the port mapping are the test suites' (tests/common).
 //
-// Usage: k410-bench [--quick] [--sim PATH]
+// Usage: k410-bench [--quick] [--unpaced] [--scan] [--records N]
 //   --quick      a small image instead of a full-size one (for a smoke run)
 //   --unpaced    only the unpaced transfer (host turnaround per record)
 //   --scan       only the port scan: four silent ports (time, CPU share), and
@@ -11,13 +12,14 @@
 //   --records N  image size (default 5041, 200 with --quick)
 
 #include "DlgOpen.h"
+#include "FreshWindow.h"
 #include "MSComm.h"
-#include "Testfile.h"
+#include "SimUnit.h"
+#include "TestUtil.h"
 #include "Variabili.h"
 #include "frmIstruzioni.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -31,7 +33,6 @@
 #include <memory>
 #include <optional>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -41,11 +42,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// CPU time of the application's side: the thread that runs the window, its
+// serial control and its event pump. The simulated units run on threads of
+// their own in this process and are not the application's cost.
 double cpuSeconds()
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -79,6 +83,7 @@ public:
     bool PortOpen() const override { return m_inner.PortOpen(); }
     void setPortOpen(bool open) override { m_inner.setPortOpen(open); }
     qint16 CommEvent() const override { return m_inner.CommEvent(); }
+    QString device() const override { return m_inner.device(); }
     int InBufferCount() override { return m_inner.InBufferCount(); }
 
     void setOutput(const QByteArray &bytes) override
@@ -132,28 +137,6 @@ private:
     std::optional<Clock::time_point> m_answerTakenAt;
 };
 
-// One k410-sim process on its own pseudo-terminal.
-class Sim
-{
-public:
-    Sim(const QString &program, const QStringList &args)
-    {
-        m_process.start(program, args);
-        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
-            qFatal("k410-sim did not start");
-        path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-    ~Sim()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-    QString path;
-
-private:
-    QProcess m_process;
-};
-
 struct Row
 {
     QString name, value, target;
@@ -165,29 +148,24 @@ void row(const QString &name, const QString &value, const QString &target = {})
     std::fprintf(stderr, "  %-58s %s\n", qPrintable(name), qPrintable(value));
 }
 
-void setPorts(const QStringList &devices)
+// The window loaded afresh with `control` as its serial control, shown as a
+// technician sees it unless K410_BENCH_HIDDEN is set.
+frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr)
 {
-    for (int n = 1; n <= 4; ++n) {
-        const QString device = n <= devices.size() ? devices[n - 1] : QStringLiteral("/nonexistent/k410-com%1").arg(n);
-        qputenv(qPrintable(QStringLiteral("K410_COM%1").arg(n)), device.toLocal8Bit());
-    }
-}
-
-frmIstruzioni &freshWindow(TimedComm **timed = nullptr)
-{
-    frmIstruzioni &w = frmIstruzioni::instance();
-    if (w.isLoaded())
-        w.Unload();
-    auto comm = std::make_unique<TimedComm>();
-    if (timed)
-        *timed = comm.get();
-    w.setCommControl(std::move(comm));
-    Testfile::LoadEnglish();
-    w.Load();
+    frmIstruzioni &w = testwindow::freshWindow(std::move(control));
     if (!qEnvironmentVariableIsSet("K410_BENCH_HIDDEN"))
         w.show();
     QApplication::processEvents();
     return w;
+}
+
+// A simulated unit set up by k410-sim's arguments, started; fatal when it cannot be.
+std::unique_ptr<SimUnit> startUnit(const QStringList &args)
+{
+    auto unit = std::make_unique<SimUnit>(args);
+    if (!unit->start())
+        qFatal("the simulated unit did not start: %s", qPrintable(unit->errorText()));
+    return unit;
 }
 
 struct TransferFigures
@@ -197,23 +175,24 @@ struct TransferFigures
     bool ok = false;
 };
 
-TransferFigures transfer(const QString &simProgram, const QString &dir, int records, bool backup, bool paced,
-                         int adapterTickMs = 0)
+TransferFigures transfer(const QString &dir, int records, bool backup, bool paced, int adapterTickMs = 0)
 {
     const QString image = dir + QStringLiteral("/release.bio");
-    QProcess::execute(simProgram, {QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"),
-                                   QStringLiteral("11"), QStringLiteral("--write-image"), image});
+    const QByteArray imageBytes =
+        SimUnit::image({QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("11")});
+    testutil::writeAll(image, imageBytes);
     QStringList args{QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("5"),
-                     QStringLiteral("--erase-ms"), QStringLiteral("200"), QStringLiteral("--out"), dir + QStringLiteral("/unit.bin")};
+                     QStringLiteral("--erase-ms"), QStringLiteral("200")};
     if (paced)
         args << QStringLiteral("--pace");
     if (adapterTickMs > 0)
         args << QStringLiteral("--latency-ms") << QString::number(adapterTickMs);
-    auto sim = std::make_unique<Sim>(simProgram, args);
-    setPorts({sim->path});
+    const std::unique_ptr<SimUnit> unit = startUnit(args);
+    testutil::mapPorts({unit->device()});
 
-    TimedComm *timed = nullptr;
-    frmIstruzioni &w = freshWindow(&timed);
+    auto comm = std::make_unique<TimedComm>();
+    TimedComm *timed = comm.get();
+    frmIstruzioni &w = freshWindow(std::move(comm));
     Variabili::intComPort = 1;
     Variabili::bytMode = backup ? 1 : 2;
     Variabili::strFerma.clear();
@@ -223,10 +202,9 @@ TransferFigures transfer(const QString &simProgram, const QString &dir, int reco
     w.cmdStart_Click();
     DlgOpen::setAnswerer(nullptr);
     TransferFigures f;
-    f.ok = w.Text1(6)->toPlainText() == Variabili::strUpgrDone && timed->upgradeEnd.set;
-    sim.reset(); // writes the unit's firmware
-    QFile a(image), b(dir + QStringLiteral("/unit.bin"));
-    f.ok = f.ok && a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+    f.ok = w.controls().Text1(6)->toPlainText() == Variabili::strUpgrDone && timed->upgradeEnd.set;
+    unit->stop();
+    f.ok = f.ok && unit->firmware() == imageBytes;
     if (!f.ok)
         return f;
 
@@ -247,21 +225,20 @@ TransferFigures transfer(const QString &simProgram, const QString &dir, int reco
         const double backupWire = (1.0 + 1 + double(records + 1) * 16 + records + 4 + 1) * 10 / baud;
         f.backupRatio = seconds(timed->backupEnd.at - timed->backupStart.at) / backupWire;
     }
-    w.Unload();
+    testwindow::unloadWindow();
     return f;
 }
 
-double scan(const QString &simProgram, const QList<QStringList> &simArgs, bool expectFound, double *cpuShare = nullptr)
+double scan(const QList<QStringList> &simArgs, bool expectFound, double *cpuShare = nullptr)
 {
-    std::vector<std::unique_ptr<Sim>> sims;
-    QStringList paths;
+    std::vector<std::unique_ptr<SimUnit>> units;
+    QStringList devices;
     for (const QStringList &args : simArgs) {
-        sims.push_back(std::make_unique<Sim>(simProgram, args));
-        paths << sims.back()->path;
+        units.push_back(startUnit(args));
+        devices << units.back()->device();
     }
-    setPorts(paths);
+    testutil::mapPorts(devices);
     frmIstruzioni &w = freshWindow();
-    Variabili::strFerma.clear();
     w.cmdOk_Click(); // cable step -> port-test step
     const double cpu0 = cpuSeconds();
     const auto t0 = Clock::now();
@@ -269,8 +246,8 @@ double scan(const QString &simProgram, const QList<QStringList> &simArgs, bool e
     const double wall = seconds(Clock::now() - t0);
     if (cpuShare)
         *cpuShare = (cpuSeconds() - cpu0) / wall;
-    const bool found = Variabili::intComPort == 1 && w.Text1(6)->toPlainText() == Variabili::strConnected + QStringLiteral("1");
-    w.Unload();
+    const bool found = Variabili::intComPort == 1 && w.controls().Text1(6)->toPlainText() == Variabili::strConnected + QStringLiteral("1");
+    testwindow::unloadWindow();
     return found == expectFound ? wall : -1;
 }
 
@@ -371,9 +348,6 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
-    QString simProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/../sim/k410-sim");
-    if (const int i = int(args.indexOf(QStringLiteral("--sim"))); i > 0 && i + 1 < args.size())
-        simProgram = args[i + 1];
     QTemporaryDir dir;
     qputenv("K410_WORKDIR", dir.path().toLocal8Bit());
     int records = quick ? 200 : 5041;
@@ -388,14 +362,14 @@ int main(int argc, char **argv)
     const auto secs = [](double v) { return v < 0 ? QStringLiteral("FAILED") : QString::number(v, 'f', 2) + QStringLiteral(" s"); };
 
     if (!unpacedOnly && !scanOnly) {
-        const TransferFigures up = transfer(simProgram, dir.path(), records, false, true);
+        const TransferFigures up = transfer(dir.path(), records, false, true);
         row(QStringLiteral("Upgrade, %1 records, paced 19200: wall/wire ratio").arg(records),
             up.ok ? ratio(up.upgradeRatio) : QStringLiteral("FAILED"), QStringLiteral("<= 1.01"));
         row(QStringLiteral("Upgrade, paced: process CPU share"), up.ok ? pct(up.cpuShare) : QStringLiteral("FAILED"),
             QStringLiteral("<= 5%"));
         row(QStringLiteral("Upgrade, paced: host turnaround per record (share of wall)"),
             up.ok ? QStringLiteral("%1 us (%2)").arg(up.turnaroundUs, 0, 'f', 1).arg(pct(up.turnaroundShare)) : QStringLiteral("FAILED"));
-        const TransferFigures both = transfer(simProgram, dir.path(), records, true, true);
+        const TransferFigures both = transfer(dir.path(), records, true, true);
         row(QStringLiteral("Backup + Upgrade, paced: backup wall/wire ratio"), both.ok ? ratio(both.backupRatio) : QStringLiteral("FAILED"),
             QStringLiteral("<= 1.01"));
         row(QStringLiteral("Backup + Upgrade, paced: upgrade wall/wire ratio"), both.ok ? ratio(both.upgradeRatio) : QStringLiteral("FAILED"),
@@ -406,13 +380,13 @@ int main(int argc, char **argv)
         // what setting it to 1 ms gives back.
         const int adapterRecords = std::min(records, 1000);
         for (int tick : {16, 1}) {
-            const TransferFigures a = transfer(simProgram, dir.path(), adapterRecords, false, true, tick);
+            const TransferFigures a = transfer(dir.path(), adapterRecords, false, true, tick);
             row(QStringLiteral("Upgrade, %1 records, paced, %2 ms adapter: wall/wire").arg(adapterRecords).arg(tick),
                 a.ok ? ratio(a.upgradeRatio) : QStringLiteral("FAILED"));
         }
     }
     if (!scanOnly) {
-        const TransferFigures fast = transfer(simProgram, dir.path(), records, false, false);
+        const TransferFigures fast = transfer(dir.path(), records, false, false);
         row(QStringLiteral("Upgrade, unpaced pty: records per second"),
             fast.ok ? QString::number(fast.recordsPerSecond, 'f', 0) : QStringLiteral("FAILED"), QStringLiteral(">= 20000"));
         row(QStringLiteral("Upgrade, unpaced pty: time per record (host + pty + simulator)"),
@@ -427,13 +401,13 @@ int main(int argc, char **argv)
     for (int speed : speeds) {
         if (unpacedOnly || (quick && speed < 9600))
             continue;
-        const double t = scan(simProgram, {{QStringLiteral("--probe-speed"), QString::number(speed), QStringLiteral("--pace")}}, true);
+        const double t = scan({{QStringLiteral("--probe-speed"), QString::number(speed), QStringLiteral("--pace")}}, true);
         row(QStringLiteral("Port scan: unit found on COM1 at %1 baud").arg(speed), secs(t));
     }
     if ((!quick || scanOnly) && !unpacedOnly) {
         double cpu = 0;
         const QStringList silent{QStringLiteral("--silent")};
-        const double t = scan(simProgram, {silent, silent, silent, silent}, false, &cpu);
+        const double t = scan({silent, silent, silent, silent}, false, &cpu);
         row(QStringLiteral("Port scan: 4 silent open ports"), secs(t), QStringLiteral("<= 30 s"));
         row(QStringLiteral("Port scan: 4 silent ports, process CPU share"), t < 0 ? QStringLiteral("FAILED") : pct(cpu),
             QStringLiteral("<= 5%"));

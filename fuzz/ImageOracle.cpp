@@ -76,9 +76,9 @@ struct StopRequest
 /// A past-end error must carry its number and name the file it read.
 QString checkPastEnd(const RunTimeError &error, const QString &path, const char *step)
 {
-    if (error.number() != ImageFile::kErrPastEnd) {
+    if (error.number() != kErrPastEnd) {
         return QStringLiteral("%1: run-time error %2 (%3), expected %4 (past end)")
-            .arg(QLatin1String(step)).arg(error.number()).arg(error.description()).arg(ImageFile::kErrPastEnd);
+            .arg(QLatin1String(step)).arg(error.number()).arg(error.description()).arg(kErrPastEnd);
     }
     if (!error.description().contains(QFileInfo(path).fileName()))
         return QStringLiteral("%1: the description does not name the file: %2").arg(QLatin1String(step), error.description());

@@ -3,7 +3,7 @@
 #include "CommControl.h"
 #include "EventPump.h"
 #include "FileDialog.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "StartProcedure.h"
 #include "Testfile.h"
 #include "TransferView.h"

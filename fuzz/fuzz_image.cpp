@@ -5,6 +5,7 @@
 // A disagreement, an exception other than the run-time error, or anything a
 // sanitizer reports is a crash.
 
+#include "FuzzScratch.h"
 #include "ImageOracle.h"
 
 #include <QByteArray>
@@ -20,22 +21,11 @@
 
 namespace {
 
-QString g_dir;
 QString g_path;
-
-void removeScratch()
-{
-    if (!g_path.isEmpty())
-        QFile::remove(g_path);
-    if (!g_dir.isEmpty())
-        QDir().rmdir(g_dir);
-}
 
 [[noreturn]] void fail(const QByteArray &message)
 {
-    std::fprintf(stderr, "\n*** image oracle: %s\n", message.constData());
-    std::fflush(stderr);
-    std::abort();
+    FuzzScratch::fail("image", message);
 }
 
 void writeInput(const uint8_t *data, size_t size)
@@ -50,20 +40,9 @@ void writeInput(const uint8_t *data, size_t size)
 
 } // namespace
 
-// The scratch directory is made under $K410_FUZZ_SCRATCH when set (the CI
-// script removes that one even after a crash), else on /dev/shm, else in the
-// temporary directory.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    QString base = qEnvironmentVariable("K410_FUZZ_SCRATCH");
-    if (base.isEmpty())
-        base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    QByteArray pattern = QFile::encodeName(base) + "/k410-fuzz-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        fail("cannot create a scratch directory from " + pattern);
-    g_dir = QFile::decodeName(pattern);
-    g_path = g_dir + QStringLiteral("/image.bio");
-    std::atexit(removeScratch);
+    g_path = FuzzScratch::make("image", "k410-fuzz") + QStringLiteral("/image.bio");
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // checked. A broken oracle, an exception other than the run-time error (which
 // the procedure catches itself), or anything a sanitizer reports is a crash.
 
+#include "FuzzScratch.h"
 #include "ProtocolHarness.h"
 
 #include <QCoreApplication>
@@ -21,34 +22,18 @@ namespace {
 
 QString g_dir;
 
-void removeScratch()
-{
-    if (!g_dir.isEmpty())
-        QDir(g_dir).removeRecursively();
-}
-
 [[noreturn]] void fail(const QByteArray &message)
 {
-    std::fprintf(stderr, "\n*** protocol oracle: %s\n", message.constData());
-    std::fflush(stderr);
-    std::abort();
+    FuzzScratch::fail("protocol", message);
 }
 
 } // namespace
 
-// The scratch directory (the image, the working file, the saved backup) is
-// made under $K410_FUZZ_SCRATCH when set, else on /dev/shm, else in the
-// temporary directory.
+// The image, the working file and the saved backup of each input go into a
+// scratch directory of the process's own.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    QString base = qEnvironmentVariable("K410_FUZZ_SCRATCH");
-    if (base.isEmpty())
-        base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    QByteArray pattern = QFile::encodeName(base) + "/k410-protocol-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        fail("cannot create a scratch directory from " + pattern);
-    g_dir = QFile::decodeName(pattern);
-    std::atexit(removeScratch);
+    g_dir = FuzzScratch::make("protocol", "k410-protocol");
     return 0;
 }
 

@@ -2,7 +2,8 @@
 # The checking stages of CI that follow ./test:
 #   asan  builds everything with AddressSanitizer + UndefinedBehaviorSanitizer
 #         in build-asan/ and runs the whole suite there (the spawned k410-sim
-#         included); any sanitizer report fails the stage;
+#         included), with every time limit of the tests three times as long
+#         (K410_TEST_TIME_SCALE); any sanitizer report fails the stage;
 #   fuzz  builds the libFuzzer targets with clang in build-fuzz/ (the image
 #         validator and reader; the backup and upgrade procedure against a
 #         unit and link in virtual time) and runs each for a bounded time
@@ -13,26 +14,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/lib.sh
+asan_build=$(k410_build_dir asan)
+fuzz_build=$(k410_build_dir fuzz)
 
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(asan fuzz)
 
 # Debian packages the fuzz stage needs on top of scripts/setup.sh's list.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-
-install_missing() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    [ ${#missing[@]} -gt 0 ] || return 0
-    echo "Installing: ${missing[*]}"
-    local sudo=
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
 
 # Run-time options of the sanitized binaries. Reports go to files under
 # $1 as well as failing the process, so a report from a child process whose
@@ -57,14 +47,16 @@ check_reports() {
 }
 
 stage_asan() {
-    scripts/setup.sh build-asan -DK410_SANITIZE=ON || return
-    local logs=$root/build-asan/sanitizer-logs
+    # The sanitized programs run several times slower: every time limit of
+    # the tests (CTest's, QtTest's and their own deadlines) is three times as long.
+    scripts/setup.sh "$asan_build" -DK410_SANITIZE=ON -DK410_TEST_TIME_SCALE=3 || return
+    local logs=$root/$asan_build/sanitizer-logs
     rm -rf "$logs"; mkdir -p "$logs"
     local rc=0
     (
         sanitizer_env "$logs"
         export QT_QPA_PLATFORM=offscreen
-        ctest --test-dir build-asan --output-on-failure --timeout 900 -j2
+        ctest --test-dir "$asan_build" --output-on-failure -j2
     ) || rc=$?
     check_reports "$logs" || rc=1
     return $rc
@@ -74,7 +66,7 @@ stage_asan() {
 # figures go to build-fuzz/run/$1/figures.txt.
 fuzz_target() {
     local target=$1 seeds=$2
-    local work=$root/build-fuzz/run/$target
+    local work=$root/$fuzz_build/run/$target
     rm -rf "$work"; mkdir -p "$work/corpus" "$work/artifacts" "$work/logs"
     local scratch
     scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/k410-fuzz-ci.XXXXXX") || return
@@ -85,7 +77,7 @@ fuzz_target() {
         # libFuzzer reads the leak setting from its own flag; the new inputs go
         # to the scratch corpus, the committed seeds are only read.
         cd "$work"
-        "$root/build-fuzz/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
+        "$root/$fuzz_build/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-60}" -detect_leaks=1 \
             -print_final_stats=1 -artifact_prefix="$work/artifacts/" ${FUZZ_FLAGS:-} \
             "$work/corpus" "$seeds" 2>&1 | tee "$work/fuzz.log"
     ) || rc=$?
@@ -108,15 +100,15 @@ fuzz_target() {
 }
 
 stage_fuzz() {
-    install_missing "${FUZZ_PACKAGES[@]}" || return
-    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DK410_FUZZ=ON -DK410_BUILD_TESTS=OFF >/dev/null || return
-    cmake --build build-fuzz --target fuzz_image fuzz_protocol --parallel "$(nproc)" || return
+    k410_install "${FUZZ_PACKAGES[@]}" || return
+    cmake -S . -B "$fuzz_build" -DCMAKE_CXX_COMPILER=clang++ -DK410_FUZZ=ON -DK410_BUILD_TESTS=OFF >/dev/null || return
+    cmake --build "$fuzz_build" --target fuzz_image fuzz_protocol --parallel "$(nproc)" || return
     local rc=0
     fuzz_target fuzz_image "$root/fuzz/corpus" || rc=1
     fuzz_target fuzz_protocol "$root/fuzz/corpus-protocol" || rc=1
-    cat "$root"/build-fuzz/run/*/figures.txt > "$root/build-fuzz/run/figures.txt"
+    cat "$root/$fuzz_build"/run/*/figures.txt > "$root/$fuzz_build/run/figures.txt"
     echo "----- fuzz figures"
-    cat "$root/build-fuzz/run/figures.txt"
+    cat "$root/$fuzz_build/run/figures.txt"
     return $rc
 }
 

@@ -21,22 +21,11 @@ if ! tarball=$(k410_find_qt_tarball); then
 fi
 echo "Qt for Windows: $tarball"
 
-# What the Wine checks need beyond ./package-windows's own list.
-missing=()
-for p in xvfb xdotool imagemagick x11-utils; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
-
+# Each step installs what it needs (scripts/lib.sh).
+build=$(k410_build_dir windows)
 stage_start=$SECONDS
 t=$SECONDS; ./package-windows --with-tests; t_build=$((SECONDS - t))
-t=$SECONDS; scripts/wine-tests.sh build-windows; t_tests=$((SECONDS - t))
-t=$SECONDS; scripts/wine-install-check.sh build-windows; t_gui=$((SECONDS - t))
+t=$SECONDS; scripts/wine-tests.sh "$build"; t_tests=$((SECONDS - t))
+t=$SECONDS; scripts/wine-install-check.sh "$build"; t_gui=$((SECONDS - t))
 echo "windows stage: build and packages ${t_build} s, suites under Wine ${t_tests} s," \
      "install and start ${t_gui} s, total $((SECONDS - stage_start)) s"

@@ -1,13 +1,14 @@
 # Sourced by the Windows scripts (./package-windows, scripts/wine-*.sh,
 # scripts/ci-windows.sh): where the Qt for Windows comes from and is unpacked,
 # the Wine prefix, and the search path that lets Wine find the Qt and MinGW
-# run-time DLLs of a build tree.
-#   K410_QT_MINGW   the unpacked Qt for Windows (default: the cache below)
-#   WINEPREFIX      the Wine prefix (default: a private one in the cache)
-k410_cache="${XDG_CACHE_HOME:-$HOME/.cache}/k410-bios"
-K410_QT_MINGW="${K410_QT_MINGW:-$k410_cache/qt6-mingw}"
+# run-time DLLs of a build tree. Sources scripts/lib.sh.
+#   K410_QT_MINGW   the unpacked Qt for Windows (default: qt6-mingw in the
+#                   build tools' cache, see scripts/lib.sh)
+#   WINEPREFIX      the Wine prefix (default: wine in that cache)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+K410_QT_MINGW="${K410_QT_MINGW:-$(k410_build_cache qt6-mingw)}"
 K410_MINGW_DLL_DIRS=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
-export WINEPREFIX="${WINEPREFIX:-$k410_cache/wine}"
+export WINEPREFIX="${WINEPREFIX:-$(k410_build_cache wine)}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko download prompts: nothing here needs .NET or HTML.

@@ -7,8 +7,10 @@
 # Debian 12 carries Wine 8, which never tells a program of received serial
 # bytes; Wine 10 does, but needs a newer C library than Debian 12 has. So Wine
 # 10 runs from Debian 13's own packages in a Debian 13 chroot, made once with
-# debootstrap and kept in ${XDG_CACHE_HOME:-~/.cache}/k410-bios/wine10-chroot
-# (made again when the package list below changes). The program, the
+# debootstrap and kept in the build tools' cache,
+# ${XDG_CACHE_HOME:-~/.cache}/k410-build/wine10-chroot (made again when the
+# package list below changes; one that an earlier version kept in
+# ~/.cache/k410-bios is moved there). The program, the
 # simulator's line and the X display are shared with it through bind mounts.
 #
 # A pseudo-terminal has no modem lines, and Wine gives up every serial wait
@@ -25,7 +27,8 @@
 # to BUILD_DIR/wine-e2e/.
 #
 # Usage: scripts/wine-e2e.sh [BUILD_DIR]   (default build-windows, after
-#        ./package-windows; k410-sim comes from build/, built when missing)
+#        ./package-windows; k410-sim comes from build/ or K410_BUILD_DIR,
+#        built when missing)
 # Needs root (debootstrap, the chroot and its mounts). Where the chroot cannot
 # be made it says why in a banner, and fails under CI=true, skips otherwise.
 # K410_E2E_PORT_TESTS sets the number of port tests (default 20).
@@ -33,11 +36,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/windows-env.sh
-build=$(cd "${1:-build-windows}" && pwd)
+build=$(cd "${1:-$(k410_build_dir windows)}" && pwd)
 
 CHROOT_SUITE=trixie
 CHROOT_PACKAGES=(wine64 wine)
-chroot_dir="$k410_cache/wine10-chroot"
+chroot_dir="$K410_BUILD_CACHE/wine10-chroot"
 chroot_stamp="suite $CHROOT_SUITE, minbase, packages ${CHROOT_PACKAGES[*]}"
 work="$build/wine-e2e"
 records=300          # records of the unit's firmware and of the image
@@ -75,20 +78,12 @@ if [ -z "$exe" ]; then
 fi
 [ "$(id -u)" -eq 0 ] || unavailable "Making and entering the chroot needs root; run this stage as root."
 
-missing=()
-for p in debootstrap xvfb xdotool imagemagick x11-utils gcc libc6-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null \
-        || unavailable "Could not install ${missing[*]} from Debian's packages."
-fi
+needed=(debootstrap xvfb xdotool imagemagick x11-utils gcc libc6-dev)
+k410_install "${needed[@]}" >/dev/null || unavailable "Could not install ${needed[*]} from Debian's packages."
 
 stage_start=$SECONDS
-mkdir -p "$k410_cache"
-exec 9>"$k410_cache/wine10-chroot.lock"
+mkdir -p "$K410_BUILD_CACHE"
+exec 9>"$K410_BUILD_CACHE/wine10-chroot.lock"
 flock 9 # one run at a time uses the chroot and its mounts
 
 # ---------------------------------------------------------------- mounts
@@ -108,6 +103,18 @@ unmount_all() {
 mounts_under() { awk -v d="$(realpath -m "$1")" '$2 == d || index($2, d "/") == 1' /proc/mounts; }
 
 # ---------------------------------------------------------------- the chroot, once
+# A chroot that an earlier version made in the program's working folder is
+# moved here rather than made again: unless a run of that version holds it
+# (its lock) or has something mounted in it.
+old_cache="${XDG_CACHE_HOME:-$HOME/.cache}/k410-bios"
+if [ -d "$old_cache/wine10-chroot" ] && [ ! -e "$chroot_dir" ]; then
+    if { [ ! -e "$old_cache/wine10-chroot.lock" ] || { exec 8<"$old_cache/wine10-chroot.lock" && flock -n 8; }; } \
+        && [ -z "$(mounts_under "$old_cache/wine10-chroot")" ]; then
+        k410_build_cache wine10-chroot >/dev/null
+        rm -f "$old_cache/wine10-chroot.lock" "$old_cache/wine10-chroot.log"
+    fi
+    exec 8<&-
+fi
 if [ "$(cat "$chroot_dir/.k410-chroot" 2>/dev/null)" != "$chroot_stamp" ]; then
     echo "Making the Debian $CHROOT_SUITE chroot with ${CHROOT_PACKAGES[*]} in $chroot_dir"
     new="$chroot_dir.new"
@@ -116,7 +123,7 @@ if [ "$(cat "$chroot_dir/.k410-chroot" 2>/dev/null)" != "$chroot_stamp" ]; then
         rm -rf --one-file-system "$d"
     done
     t=$SECONDS
-    log="$k410_cache/wine10-chroot.log"
+    log="$K410_BUILD_CACHE/wine10-chroot.log"
     debootstrap --variant=minbase "$CHROOT_SUITE" "$new" ${K410_DEBIAN_MIRROR:-} >"$log" 2>&1 \
         || unavailable "debootstrap $CHROOT_SUITE failed (see $log):" "$(tail -n 2 "$log")"
     cp /etc/resolv.conf "$new/etc/resolv.conf"
@@ -156,11 +163,12 @@ rm -rf "$work"
 mkdir -p "$work"
 gcc -shared -fPIC -O2 -Wall -Wextra -o "$work/pty-modem-lines.so" tests/wine/pty-modem-lines.c -ldl
 
-sim=${K410_SIM:-$root/build/sim/k410-sim}
+main_build=$(k410_build_dir main)
+sim=${K410_SIM:-$root/$main_build/sim/k410-sim}
 if [ ! -x "$sim" ]; then
-    echo "Building k410-sim in build/"
-    [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja >/dev/null
-    cmake --build build --target k410-sim --parallel 2 >/dev/null
+    echo "Building k410-sim in $main_build/"
+    [ -f "$main_build/CMakeCache.txt" ] || cmake -S . -B "$main_build" >/dev/null
+    cmake --build "$main_build" --target k410-sim --parallel 2 >/dev/null
 fi
 
 k410_start_xvfb || { echo "Could not start Xvfb" >&2; exit 1; }

@@ -12,11 +12,13 @@
 #      damaged image with the right exit statuses, and refuses a wrong command;
 #   4. the uninstaller, run silently, leaves no file, folder, shortcut or
 #      registry key behind.
-# Usage: scripts/wine-install-check.sh BUILD_DIR   (after ./package-windows)
+# Usage: scripts/wine-install-check.sh [BUILD_DIR]   (default build-windows,
+#        after ./package-windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/windows-env.sh
-build=$(cd "$1" && pwd)
+build=$(cd "${1:-$(k410_build_dir windows)}" && pwd)
+k410_install wine wine64 xvfb xdotool imagemagick x11-utils
 setup=$(ls "$build"/k410-bios-*-setup.exe)
 stage=$(ls -d "$build"/deploy/k410-bios-*-win64)
 out="$build/wine-logs"

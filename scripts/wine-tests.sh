@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the test suites of a Windows cross build under Wine and prints the pass
 # counts of each suite.
-# Usage: scripts/wine-tests.sh BUILD_DIR
+# Usage: scripts/wine-tests.sh [BUILD_DIR]   (default build-windows)
 # The suites are those CTest knows in BUILD_DIR: the ones that need no POSIX
 # pseudo-terminal. The suites without windows run headless on Qt's minimal
 # platform. The suites labelled "window" wait for their windows to be exposed
@@ -13,7 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/windows-env.sh
-build="$1"
+build="${1:-$(k410_build_dir windows)}"
+k410_install wine wine64 xvfb
 k410_wine_prefix || { echo "Could not create the Wine prefix $WINEPREFIX" >&2; exit 1; }
 
 list_suites() { ctest --test-dir "$build" -N "$@" | sed -n 's/^ *Test *#[0-9]*: *\([A-Za-z0-9_]*\).*/\1/p'; }

@@ -39,6 +39,10 @@ public:
     /// Code of the event being reported by OnComm.
     virtual qint16 CommEvent() const = 0;
 
+    /// The device behind the port while it is open ("/dev/ttyUSB0", "COM3"),
+    /// for records and messages; empty when closed or unknown.
+    virtual QString device() const { return {}; }
+
 signals:
     /// Raised for line-state changes and line errors (never for received data).
     void OnComm();

@@ -4,9 +4,6 @@
 
 #include <QString>
 
-/// Error number and text raised for a property value the control refuses.
-constexpr int kErrInvalidPropertyValue = 380;
-
 struct LineSettings
 {
     int baud = 19200;

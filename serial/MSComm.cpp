@@ -412,3 +412,8 @@ void MSComm::raiseEvent(qint16 code)
     EventPump::wake();
     emit OnComm();
 }
+
+QString MSComm::device() const
+{
+    return m_open ? m_device : QString();
+}

@@ -38,14 +38,6 @@
 class QSerialPort;
 class QTimer;
 
-// Run-time error numbers of the control.
-constexpr int kErrInvalidPortNumber = 8002; ///< no such port or no device behind it
-constexpr int kErrPortAlreadyOpen = 8005;   ///< open elsewhere, or this control is open
-constexpr int kErrPermissionDenied = 8010;  ///< this user may not open the device
-constexpr int kErrCommState = 8015;         ///< the device refused the line settings
-constexpr int kErrPortNotOpen = 8018;       ///< operation valid only when the port is open
-constexpr int kErrDeviceLost = 8020;        ///< the device went away while open
-
 class MSComm : public CommControl
 {
     Q_OBJECT
@@ -70,6 +62,7 @@ public:
     QByteArray Input() override;
     int InBufferCount() override;
     qint16 CommEvent() const override { return m_commEvent; }
+    QString device() const override;
 
     /// Polling interval of the line counters while open.
     static constexpr int kLinePollMs = 20;

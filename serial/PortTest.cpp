@@ -1,8 +1,8 @@
 #include "PortTest.h"
 #include "CommControl.h"
+#include "ErrorNumbers.h"
 #include "EventPump.h"
 #include "LineSettings.h"
-#include "MSComm.h"
 #include "RunTimeError.h"
 #include "Trace.h"
 #include "Variabili.h"
@@ -53,7 +53,7 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
     for (;;) {
         // Next port.
         bytCom = bytCom + 1;
-        if (bytCom == 5)
+        if (bytCom == kPortTestPorts + 1)
             break;
         bool openedHere = false;
         try {
@@ -127,7 +127,7 @@ PortTestEnding runPortTest(CommControl &MSComm1, EventPump &pump, PortTestView &
         view.setComButtonEnabled(true);
         return PortTestEnding::Stopped;
     }
-    if (bytCom == 5) {
+    if (bytCom == kPortTestPorts + 1) {
         if (Trace::enabled())
             Trace::line(QStringLiteral("END port test no port"));
         view.setStatusText(Variabili::strNoPort);

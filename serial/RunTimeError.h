@@ -1,6 +1,9 @@
 #pragma once
 // The one run-time error type of the application: a number and a readable
 // description. Every ending that catches "any run-time error" catches this type.
+// The numbers, their names and meanings: ErrorNumbers.h.
+
+#include "ErrorNumbers.h"
 
 #include <QString>
 #include <exception>
@@ -14,7 +17,7 @@ public:
     {
     }
 
-    /// The error number (8002 invalid port number, 8005 port already open, ...).
+    /// The error number: one of kErrorNumbers.
     int number() const noexcept { return m_number; }
     /// What failed, in the technician's language, naming the file or port involved.
     const QString &description() const noexcept { return m_description; }

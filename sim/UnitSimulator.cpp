@@ -1,6 +1,7 @@
 #include "UnitSimulator.h"
 
 #include "PseudoTerminal.h"
+#include "UsbAdapter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
-#include <random>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
@@ -31,9 +31,6 @@ constexpr std::uint8_t kLeadByte = 0x3A;       ///< the extra byte in front of t
 constexpr auto kMaxPollWait = 100ms;           ///< longest single wait, so nothing can sleep for ever
 constexpr auto kHangupGrace = 5ms;             ///< lets bytes written just before a close arrive first
 constexpr auto kDeadLineBackoff = 10ms;        ///< pause when the master reports an error without data
-constexpr auto kBurstTick = 1ms;               ///< tick of the adapter model's clock when bursts are random
-constexpr unsigned kDefaultBurstHoldMs = 32;   ///< longest hold of a random burst without --latency-ms
-constexpr unsigned kMaxBurst = 64;             ///< largest random burst (one USB packet)
 
 // Ways out of an exchange, thrown from the waits and caught by run().
 struct Stopped
@@ -58,14 +55,6 @@ struct Arrival
     std::uint8_t byte = 0;
     LineSpeed line;           ///< host's line speeds when the byte was written
     Clock::time_point ready;  ///< earliest time the unit may act on it (its line time is over)
-};
-
-/// One byte the unit has put on the line that the USB adapter has not yet handed to the host.
-struct Held
-{
-    std::uint8_t byte = 0;
-    unsigned message = 0;    ///< which send() it came from
-    Clock::time_point at;    ///< when it reached the adapter (its line time over)
 };
 
 /// Line time of one byte: start bit, 8 data bits, stop bit.
@@ -113,15 +102,8 @@ private:
     Bytes exchangeBytes(std::size_t count);
     void waitUntil(Clock::time_point t);
     void send(const Bytes &bytes);
-    void flushTx();
-    void toHost(const std::vector<Held> &bytes);
+    void handOver();
     void writeAll(const std::uint8_t *data, std::size_t size);
-
-    // The USB adapter between the unit and the host (--latency-ms, --burst-seed).
-    bool adapterModelled() const { return m_opt.latencyMs > 0 || m_opt.burstSeed != 0; }
-    Clock::time_point tickEnd(Clock::time_point t, Clock::duration tick) const;
-    void scheduleDelivery();
-    void deliverDue();
     bool transferSpeedOk(unsigned speed) const { return m_opt.transferSpeed == 0 || speed == m_opt.transferSpeed; }
 
     // The unit's side of the exchanges.
@@ -136,18 +118,11 @@ private:
     int m_stopPipe[2] = {-1, -1};
     std::atomic<bool> m_stopRequested{false};
 
-    std::deque<Held> m_tx;                       // sent, still on the way (turnaround, line time), oldest first
-    bool m_flushing = false;
-    std::deque<Held> m_held;                     // the adapter's buffer, oldest first
-    std::optional<Clock::time_point> m_deliverAt; // next burst, while bytes are held
-    Clock::time_point m_tickOrigin = Clock::now(); // the adapter's free-running tick clock
-    std::mt19937 m_burstRng;
-    unsigned m_messages = 0;
-    bool m_delivering = false;
+    UsbAdapter m_adapter;        // what the unit sends, on its way to the host
+    bool m_handingOver = false;  // a write to the host is waiting for room
 
     std::deque<Arrival> m_rx;
     Clock::time_point m_rxLineFree{};  // when the last received byte finished its line time
-    Clock::time_point m_txLineFree{};  // when the last sent byte finishes its line time
     Clock::time_point m_lastRxReady{}; // when the last byte taken from the line finished arriving
     int m_hostOpenCount = 0;
     std::deque<std::pair<Clock::time_point, unsigned>> m_hostGoneAt; // hang-up marks (due, session) in their grace
@@ -165,7 +140,8 @@ private:
 };
 
 UnitSimulator::Engine::Engine(const SimOptions &options)
-    : m_opt(options), m_pty(options.linkPath), m_burstRng(options.burstSeed), m_trailerNaksLeft(options.nakTrailer)
+    : m_opt(options), m_pty(options.linkPath), m_adapter(options.latencyMs, options.burstSeed),
+      m_trailerNaksLeft(options.nakTrailer)
 {
     m_firmware = m_opt.firmwarePath.empty() ? generateImage(m_opt.records, m_opt.seed) : readFile(m_opt.firmwarePath);
     m_report.probeSpeed = m_opt.probeSpeed;
@@ -200,8 +176,7 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
 {
     if (m_stopRequested)
         throw Stopped{};
-    flushTx();
-    deliverDue();
+    handOver();
     auto now = Clock::now();
     bool marked = false;
     while (!m_hostGoneAt.empty() && now >= m_hostGoneAt.front().first) {
@@ -214,10 +189,8 @@ bool UnitSimulator::Engine::pump(Clock::time_point deadline, bool wantWrite)
     auto until = marked ? now : std::min(deadline, now + kMaxPollWait);
     if (!m_hostGoneAt.empty())
         until = std::min(until, m_hostGoneAt.front().first);
-    if (m_deliverAt)
-        until = std::min(until, *m_deliverAt);
-    if (!m_tx.empty())
-        until = std::min(until, m_tx.front().at);
+    if (const auto due = m_adapter.nextDue())
+        until = std::min(until, *due);
     const auto wait = std::max(until - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec ts{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
@@ -372,112 +345,33 @@ void UnitSimulator::Engine::send(const Bytes &bytes)
         if (now - m_lastRxReady < bt)
             start = m_lastRxReady + std::chrono::microseconds(m_opt.turnaroundUs);
     }
-    ++m_messages;
-    auto t = std::max(start, m_txLineFree);
-    for (const std::uint8_t b : bytes) {
-        t += bt;
-        m_tx.push_back(Held{b, m_messages, t});
-    }
-    m_txLineFree = t;
-    flushTx();
+    m_adapter.send(bytes, start, bt);
+    handOver();
 }
 
-// Bytes whose turnaround and line time are over: straight to the host, or
-// into the adapter's buffer, in one write.
-void UnitSimulator::Engine::flushTx()
+// Writes to the host whatever the line and the adapter hand over now, each hand-over
+// in one write.
+void UnitSimulator::Engine::handOver()
 {
-    if (m_flushing)
+    if (m_handingOver)
         return; // a write waiting for room in the host's buffer
-    const auto now = Clock::now();
-    std::vector<Held> due;
-    while (!m_tx.empty() && m_tx.front().at <= now) {
-        due.push_back(m_tx.front());
-        m_tx.pop_front();
-    }
-    if (due.empty())
-        return;
-    m_flushing = true;
+    m_handingOver = true;
     try {
-        toHost(due);
+        while (const auto out = m_adapter.due(Clock::now())) {
+            writeAll(out->bytes.data(), out->bytes.size());
+            if (out->burst) {
+                note([&out](SimReport &r) {
+                    ++r.adapterWrites;
+                    r.adapterMerges += out->merged ? 1 : 0;
+                    r.adapterCuts += out->cut ? 1 : 0;
+                });
+            }
+        }
     } catch (...) {
-        m_flushing = false;
+        m_handingOver = false;
         throw;
     }
-    m_flushing = false;
-}
-
-void UnitSimulator::Engine::toHost(const std::vector<Held> &bytes)
-{
-    if (!adapterModelled()) {
-        Bytes out;
-        for (const Held &h : bytes)
-            out.push_back(h.byte);
-        writeAll(out.data(), out.size());
-        return;
-    }
-    m_held.insert(m_held.end(), bytes.begin(), bytes.end());
-    if (!m_deliverAt)
-        scheduleDelivery();
-}
-
-Clock::time_point UnitSimulator::Engine::tickEnd(Clock::time_point t, Clock::duration tick) const
-{
-    return m_tickOrigin + ((t - m_tickOrigin) / tick + 1) * tick;
-}
-
-// A USB adapter hands what it has received to the host when its latency timer runs out:
-// at the end of the tick in which the oldest byte it holds arrived. With random bursts,
-// each burst leaves at a random tick end, but never later than the hold (the latency,
-// or 32 ms) after the oldest byte it holds arrived.
-void UnitSimulator::Engine::scheduleDelivery()
-{
-    if (m_held.empty()) {
-        m_deliverAt.reset();
-        return;
-    }
-    const Clock::time_point oldest = m_held.front().at;
-    if (m_opt.burstSeed == 0) {
-        m_deliverAt = tickEnd(oldest, std::chrono::milliseconds(m_opt.latencyMs));
-        return;
-    }
-    const unsigned holdMs = m_opt.latencyMs > 0 ? m_opt.latencyMs : kDefaultBurstHoldMs;
-    std::uniform_int_distribution<unsigned> delay(0, holdMs - 1);
-    m_deliverAt = tickEnd(oldest + std::chrono::milliseconds(delay(m_burstRng)), kBurstTick);
-}
-
-// Hands every burst that is due to the host, each in one write. A burst takes all
-// the bytes held when it leaves (with a fixed latency), or the next 1 to 64 of them;
-// bytes the unit put out while it was busy past the tick end go with it, as they do
-// when an adapter's timer fires while a byte is still coming in.
-void UnitSimulator::Engine::deliverDue()
-{
-    if (m_delivering)
-        return; // a write waiting for room in the host's buffer
-    m_delivering = true;
-    while (m_deliverAt && Clock::now() >= *m_deliverAt) {
-        std::size_t n = m_held.size();
-        if (m_opt.burstSeed != 0)
-            n = std::min<std::size_t>(n, std::uniform_int_distribution<unsigned>(1, kMaxBurst)(m_burstRng));
-        Bytes burst(n);
-        for (std::size_t i = 0; i < n; ++i)
-            burst[i] = m_held[i].byte;
-        const bool merged = m_held.front().message != m_held[n - 1].message;
-        const bool cut = n < m_held.size() && m_held[n].message == m_held[n - 1].message;
-        m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(n));
-        try {
-            writeAll(burst.data(), burst.size());
-        } catch (...) {
-            m_delivering = false;
-            throw;
-        }
-        note([merged, cut](SimReport &r) {
-            ++r.adapterWrites;
-            r.adapterMerges += merged ? 1 : 0;
-            r.adapterCuts += cut ? 1 : 0;
-        });
-        scheduleDelivery();
-    }
-    m_delivering = false;
+    m_handingOver = false;
 }
 
 void UnitSimulator::Engine::writeAll(const std::uint8_t *data, std::size_t size)
@@ -520,8 +414,8 @@ void UnitSimulator::Engine::run()
     } catch (const HangUpFault &h) {
         // What the unit sent before it hung up still crosses the line first.
         try {
-            while (!m_tx.empty())
-                pump(m_tx.back().at);
+            while (m_adapter.onLine())
+                pump(m_adapter.lineFreeAt());
         } catch (...) {
         }
         m_pty.close();
@@ -697,10 +591,9 @@ void UnitSimulator::Engine::backup()
             throw HangUpFault{"hangup-at-block"};
         bool withLead = (k == 1);
         for (;;) {
-            Bytes wire;
-            if (withLead)
-                wire.push_back(kLeadByte);
-            wire.insert(wire.end(), content.blocks[k - 1].begin(), content.blocks[k - 1].end());
+            const Bytes &block = content.blocks[k - 1];
+            Bytes wire(withLead ? 1 : 0, kLeadByte);
+            wire.insert(wire.end(), block.begin(), block.end());
             const bool corrupt = (k == m_opt.corruptBlock && !m_corruptDone);
             if (corrupt) {
                 wire.back() ^= 0x01; // xorSum off by one: the block fails its check

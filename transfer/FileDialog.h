@@ -22,6 +22,3 @@ public:
     /// Show an open dialog; same rules as ShowSave.
     virtual void ShowOpen() = 0;
 };
-
-/// Error number raised when the technician cancels a file dialog.
-constexpr int kErrCancelSelected = 32755;

@@ -9,8 +9,9 @@
 // later step happens in the folder that was checked, whatever happens to its
 // name meanwhile.
 //
-// They report instead of throwing: the caller (ImageFile) words the run-time
-// error, so both platforms say the same things.
+// They report instead of throwing: the callers (the image, working-file and
+// save code, through FileFailure.h) word the run-time error, so both platforms
+// say the same things.
 
 #include <QByteArray>
 #include <QString>

@@ -160,8 +160,9 @@ void Session::noteAnswerTime(Clock::time_point sentAt)
     m_longestAnswer = std::max(m_longestAnswer, m_lastReceivedAt - sentAt);
 }
 
-// Waits until the line is quiet, discarding whatever arrives meanwhile.
-void Session::drain()
+// Waits until the line is quiet, handing whatever arrives meanwhile to
+// `onTake` (discarded when there is none).
+void Session::drain(const std::function<void(const QByteArray &)> &onTake)
 {
     for (;;) {
         checkStop();
@@ -169,7 +170,9 @@ void Session::drain()
         if (m_now() >= until)
             return;
         m_pump.DoEventsUntil(until);
-        take();
+        const QByteArray bytes = take();
+        if (onTake)
+            onTake(bytes);
     }
 }
 
@@ -359,16 +362,10 @@ ClosingAnswer Session::upgradeClosing(const QByteArray &trailer)
 // than answers (a unit starting its new firmware may say something) are let be.
 void Session::confirmNothingOwed()
 {
-    for (;;) {
-        checkStop();
-        const Clock::time_point until = quietUntil();
-        if (m_now() >= until)
-            return;
-        m_pump.DoEventsUntil(until);
-        const QByteArray bytes = take();
+    drain([](const QByteArray &bytes) {
         if (bytes.contains(ACK) || bytes.contains(NAK))
             throw RunTimeError(kErrAnswersOutOfStep, Texts::text(Texts::Key::AnswersOutOfStep));
-    }
+    });
 }
 
 } // namespace Protocol

@@ -46,10 +46,6 @@ constexpr std::chrono::milliseconds REQUEST_PACE{20};
 /// for this long, no answer can still be on its way.
 constexpr std::chrono::milliseconds ANSWER_WINDOW{600};
 
-/// Run-time error: the unit answered after it had accepted the trailer, so its
-/// answers and what was sent cannot have been matched one to one.
-constexpr int kErrAnswersOutOfStep = 8100;
-
 /// Check bytes of a record, computed from its 13 data bytes.
 struct RecordChecks
 {
@@ -136,7 +132,7 @@ private:
     Clock::time_point quietUntil() const;
     std::chrono::milliseconds requestPace() const;
     void noteAnswerTime(Clock::time_point sentAt);
-    void drain();
+    void drain(const std::function<void(const QByteArray &)> &onTake = {});
     void confirmNothingOwed();
     QByteArray countWait(int count, int endRecordAt = -1);
     void send(const QByteArray &bytes);

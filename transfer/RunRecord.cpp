@@ -1,6 +1,6 @@
 #include "RunRecord.h"
 
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "PlatformFile.h"
 
 #include "CommControl.h"

@@ -3,7 +3,6 @@
 #include "CommControl.h"
 #include "FileDialog.h"
 #include "CommEvents.h"
-#include "PortMap.h"
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"
@@ -42,7 +41,6 @@ void StartProcedure::run()
     static const char *const traceWords[] = {"backup+upgrade", "upgrade", "backup", "verify"};
     m_record.kind = QLatin1String(kinds[int(job)]);
     m_record.port = intComPort;
-    m_record.device = PortMap::deviceForPort(intComPort);
     m_record.settings = QString::fromLatin1(kTransferSettings);
     m_result = Result{};
     if (Trace::enabled())
@@ -113,6 +111,7 @@ void StartProcedure::start()
     MSComm1.setCommPort(intComPort);
     MSComm1.setSettings(QString::fromLatin1(kTransferSettings));
     MSComm1.setPortOpen(true);
+    m_record.device = MSComm1.device();
 
     m_session.emplace(MSComm1, m_pump, m_now);
 

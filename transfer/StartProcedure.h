@@ -10,9 +10,11 @@
 // RunTimeError: back to the mode step, with its description in the error box).
 
 #include "EventPump.h"
+#include "BackupWriter.h"
 #include "ImageFile.h"
 #include "Protocol.h"
 #include "RunRecord.h"
+#include "SaveTarget.h"
 
 #include <QString>
 #include <functional>

@@ -11,9 +11,6 @@
 #include <functional>
 #include <optional>
 
-/// Error number raised when the chosen path is longer than the dialog accepts.
-constexpr int kErrBufferTooSmall = 20476;
-
 class DlgOpen : public FileDialog
 {
 public:

@@ -7,9 +7,7 @@
 #include "CommEvents.h"
 #include "PortTest.h"
 #include "TransferView.h"
-
-class frmIstruzioni;
-class QRadioButton;
+#include "frmIstruzioni.h"
 
 /// The port test's view: cmdCom, the status line, the port frame and its
 /// options, Next, Previous, the instruction box and the power-adapter picture.
@@ -38,30 +36,28 @@ public:
     static QString faultText(PortFault fault);
 
 private:
-    QRadioButton *option(int port) const;
-
-    frmIstruzioni &w;
+    const frmIstruzioni::Controls &c;
 };
 
 /// The serial event handler's view: the progress bar's own visibility flag and the error box.
 class CommEventWindowView : public CommEventView
 {
 public:
-    explicit CommEventWindowView(frmIstruzioni &window) : w(window) {}
+    explicit CommEventWindowView(frmIstruzioni &window) : c(window.controls()) {}
 
     bool progressBarVisible() const override;
     void showErrorBox() override;
     void setErrorText(const QString &text) override;
 
 private:
-    frmIstruzioni &w;
+    const frmIstruzioni::Controls &c;
 };
 
 /// The backup and upgrade procedure's view.
 class TransferWindowView : public TransferView
 {
 public:
-    explicit TransferWindowView(frmIstruzioni &window) : w(window) {}
+    explicit TransferWindowView(frmIstruzioni &window) : w(window), c(window.controls()) {}
 
     void setInstruction(const QString &text) override;
     void setStatus(const QString &text) override;
@@ -81,5 +77,6 @@ public:
     FileDialog &dlgOpen() override;
 
 private:
-    frmIstruzioni &w;
+    frmIstruzioni &w; // for the focus
+    const frmIstruzioni::Controls &c;
 };

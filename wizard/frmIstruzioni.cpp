@@ -86,7 +86,6 @@ frmIstruzioni &frmIstruzioni::instance()
 frmIstruzioni::frmIstruzioni(QWidget *parent)
     : QDialog(parent), m_comm(std::make_unique<MSComm>())
 {
-    MSComm1 = m_comm.get();
     setObjectName(QStringLiteral("frmIstruzioni"));
     // Client area 11880 x 8595 twips, sizable frame, teal.
     resize(px(11880), px(8595));
@@ -117,7 +116,7 @@ void frmIstruzioni::Load()
     buildTabOrder();
     wireEvents();
     Form_Load();
-    cmdOk->setFocus();
+    m_controls.cmdOk->setFocus();
 }
 
 void frmIstruzioni::Unload()
@@ -138,32 +137,33 @@ void frmIstruzioni::Unload()
     // controls are detached now and destroyed once that event has been handled.
     QWidget *form = m_form;
     m_form = nullptr;
-    m_text1_0 = m_text1_6 = nullptr;
-    txtError = nullptr;
-    FraCom = fraMode = nullptr;
-    optCom1 = optCom2 = optCom3 = optCom4 = optBakUp = optUpgr = nullptr;
-    fraTasti = nullptr;
-    cmdOk = cmdPrec = cmdAnnulla = nullptr;
-    cmdCom = cmdStart = nullptr;
-    ProgressBar1 = nullptr;
-    Label2 = Label3 = Label4 = Label5 = nullptr;
-    Image1 = Image2 = Image3 = Image4 = Image5 = Image6 = Image7 = Image8 = nullptr;
+    m_controls = {};
     m_dlgOpen.reset();
-    dlgOpen = nullptr;
     form->hide();
     form->setParent(nullptr);
     form->deleteLater();
 }
 
-QTextEdit *frmIstruzioni::Text1(int index) const
+QTextEdit *frmIstruzioni::Controls::Text1(int index) const
 {
     switch (index) {
     case 0:
-        return m_text1_0;
+        return Text1_0;
     case 6:
-        return m_text1_6;
+        return Text1_6;
     default:
         return nullptr;
+    }
+}
+
+QRadioButton *frmIstruzioni::Controls::optCom(int port) const
+{
+    switch (port) {
+    case 1: return optCom1;
+    case 2: return optCom2;
+    case 3: return optCom3;
+    case 4: return optCom4;
+    default: return nullptr;
     }
 }
 
@@ -172,7 +172,6 @@ void frmIstruzioni::setCommControl(std::unique_ptr<CommControl> port)
     if (!port)
         port = std::make_unique<MSComm>();
     m_comm = std::move(port);
-    MSComm1 = m_comm.get();
     if (isLoaded())
         wireEvents();
 }
@@ -191,6 +190,7 @@ void frmIstruzioni::clearOptions(std::initializer_list<QRadioButton *> options)
 
 void frmIstruzioni::buildControls()
 {
+    Controls &c = m_controls;
     m_form = new QWidget(this);
     m_form->setGeometry(rect());
 
@@ -200,17 +200,17 @@ void frmIstruzioni::buildControls()
         label->setPixmap(picture(file, geometry.size()));
         return label;
     };
-    Image5 = image("Image5", twips(240, 4440, 2970, 4230), QStringLiteral("unit1.svg"));
-    Image6 = image("Image6", twips(8700, 4440, 2970, 4230), QStringLiteral("unit2.svg"));
-    Image4 = image("Image4", twips(1920, 4680, 4560, 2400), QStringLiteral("adapter.svg"));
-    Image7 = image("Image7", twips(480, 3600, 2550, 2760), QStringLiteral("panel.svg"));
-    Image8 = image("Image8", twips(0, 4800, 480, 480), QStringLiteral("arrow_white.svg"));
-    Image3 = image("Image3", twips(3360, 3600, 4980, 4125), QStringLiteral("wiring_db25.svg"));
-    Image2 = image("Image2", twips(2280, 6720, 4845, 1725), QStringLiteral("wiring_db9.svg"));
-    Image1 = image("Image1", twips(9000, 5040, 2550, 2955), QStringLiteral("notebook.svg"));
-    Image5->hide();
-    Image6->hide();
-    Image4->hide();
+    c.Image5 = image("Image5", twips(240, 4440, 2970, 4230), QStringLiteral("unit1.svg"));
+    c.Image6 = image("Image6", twips(8700, 4440, 2970, 4230), QStringLiteral("unit2.svg"));
+    c.Image4 = image("Image4", twips(1920, 4680, 4560, 2400), QStringLiteral("adapter.svg"));
+    c.Image7 = image("Image7", twips(480, 3600, 2550, 2760), QStringLiteral("panel.svg"));
+    c.Image8 = image("Image8", twips(0, 4800, 480, 480), QStringLiteral("arrow_white.svg"));
+    c.Image3 = image("Image3", twips(3360, 3600, 4980, 4125), QStringLiteral("wiring_db25.svg"));
+    c.Image2 = image("Image2", twips(2280, 6720, 4845, 1725), QStringLiteral("wiring_db9.svg"));
+    c.Image1 = image("Image1", twips(9000, 5040, 2550, 2955), QStringLiteral("notebook.svg"));
+    c.Image5->hide();
+    c.Image6->hide();
+    c.Image4->hide();
 
     // Labels: opaque on teal, so they stay readable over the drawings.
     auto label = [this](const char *name, const QRect &geometry, const QString &caption,
@@ -224,15 +224,15 @@ void frmIstruzioni::buildControls()
         label->setAutoFillBackground(true);
         return label;
     };
-    Label3 = label("Label3", twips(480, 6480, 900, 435), QStringLiteral("V410"), msSansSerif(18), kBlack);
-    Label4 = label("Label4", twips(3360, 5880, 3810, 435), QStringLiteral("DB9                 DB9/25"),
-                   msSansSerif(18), kBlack);
-    Label5 = label("Label5", twips(9960, 4305, 540, 435), QStringLiteral("PC"), msSansSerif(18), kBlack);
-    Label2 = label("Label2", twips(3360, 6480, 5100, 405), QStringLiteral("Label2"), comicSans(14.25), kYellow);
-    Label2->hide();
+    c.Label3 = label("Label3", twips(480, 6480, 900, 435), QStringLiteral("V410"), msSansSerif(18), kBlack);
+    c.Label4 = label("Label4", twips(3360, 5880, 3810, 435), QStringLiteral("DB9                 DB9/25"),
+                     msSansSerif(18), kBlack);
+    c.Label5 = label("Label5", twips(9960, 4305, 540, 435), QStringLiteral("PC"), msSansSerif(18), kBlack);
+    c.Label2 = label("Label2", twips(3360, 6480, 5100, 405), QStringLiteral("Label2"), comicSans(14.25), kYellow);
+    c.Label2->hide();
 
-    ProgressBar1 = place<ProgressBar>(m_form, "ProgressBar1", twips(3360, 5520, 5175, 495));
-    ProgressBar1->hide();
+    c.ProgressBar1 = place<ProgressBar>(m_form, "ProgressBar1", twips(3360, 5520, 5175, 495));
+    c.ProgressBar1->hide();
 
     // The port frame and the mode frame, in the middle of the window.
     auto frame = [this](const char *name, const QRect &geometry, const QString &caption) {
@@ -254,20 +254,20 @@ void frmIstruzioni::buildControls()
         option->setPalette(palette);
         return option;
     };
-    FraCom = frame("FraCom", twips(4440, 5040, 2800, 1575), QStringLiteral("strFraCom"));
-    optCom1 = option(FraCom, "optCom1", twips(360, 450, 1005, 255), QStringLiteral("Com1"));
-    optCom2 = option(FraCom, "optCom2", twips(360, 840, 1005, 255), QStringLiteral("Com2"));
-    optCom3 = option(FraCom, "optCom3", twips(1440, 480, 1005, 255), QStringLiteral("Com3"));
-    optCom4 = option(FraCom, "optCom4", twips(1440, 870, 1005, 255), QStringLiteral("Com4"));
-    for (QRadioButton *port : {optCom1, optCom2, optCom3, optCom4})
+    c.FraCom = frame("FraCom", twips(4440, 5040, 2800, 1575), QStringLiteral("strFraCom"));
+    c.optCom1 = option(c.FraCom, "optCom1", twips(360, 450, 1005, 255), QStringLiteral("Com1"));
+    c.optCom2 = option(c.FraCom, "optCom2", twips(360, 840, 1005, 255), QStringLiteral("Com2"));
+    c.optCom3 = option(c.FraCom, "optCom3", twips(1440, 480, 1005, 255), QStringLiteral("Com3"));
+    c.optCom4 = option(c.FraCom, "optCom4", twips(1440, 870, 1005, 255), QStringLiteral("Com4"));
+    for (QRadioButton *port : {c.optCom1, c.optCom2, c.optCom3, c.optCom4})
         port->setEnabled(false);
-    FraCom->hide();
+    c.FraCom->hide();
 
-    fraMode = frame("fraMode", twips(4440, 4920, 2800, 1575), QStringLiteral("strFramode"));
-    optBakUp = option(fraMode, "optBakUp", twips(360, 480, 2205, 255), QStringLiteral("Backup + Upgrade"));
-    optUpgr = option(fraMode, "optUpgr", twips(360, 840, 1245, 255), QStringLiteral("Upgrade"));
-    optBakUp->setChecked(true);
-    fraMode->hide();
+    c.fraMode = frame("fraMode", twips(4440, 4920, 2800, 1575), QStringLiteral("strFramode"));
+    c.optBakUp = option(c.fraMode, "optBakUp", twips(360, 480, 2205, 255), QStringLiteral("Backup + Upgrade"));
+    c.optUpgr = option(c.fraMode, "optUpgr", twips(360, 840, 1245, 255), QStringLiteral("Upgrade"));
+    c.optBakUp->setChecked(true);
+    c.fraMode->hide();
 
     // The members of the Text1 array: multi-line plain text wrapping at words,
     // no scroll bars, Tab moving on to the next control.
@@ -287,31 +287,31 @@ void frmIstruzioni::buildControls()
         return box;
     };
     // The instruction box: disabled, black on light grey even so.
-    m_text1_0 = textBox("Text1_0", 0, twips(240, 240, 11445, 3240), QStringLiteral("Istruzione 1\r\n"), tahoma(18),
+    c.Text1_0 = textBox("Text1_0", 0, twips(240, 240, 11445, 3240), QStringLiteral("Istruzione 1\r\n"), tahoma(18),
                         kLightGrey, kBlack);
-    m_text1_0->setEnabled(false);
+    c.Text1_0->setEnabled(false);
     // The status line: yellow on teal, two lines of text in its height.
-    m_text1_6 = textBox("Text1_6", 6, twips(360, 3600, 11200, 720), QStringLiteral("Attesa comandi"),
+    c.Text1_6 = textBox("Text1_6", 6, twips(360, 3600, 11200, 720), QStringLiteral("Attesa comandi"),
                         tahoma(14.25), kTeal, kYellow);
-    m_text1_6->setFrameShape(QFrame::NoFrame);
-    m_text1_6->document()->setDocumentMargin(1);
-    m_text1_6->hide();
+    c.Text1_6->setFrameShape(QFrame::NoFrame);
+    c.Text1_6->document()->setDocumentMargin(1);
+    c.Text1_6->hide();
 
-    txtError = place<ErrorBox>(m_form, "txtError", twips(240, 4320, 11175, 375));
-    txtError->setFrame(false);
-    txtError->setFont(tahoma(14.25));
-    setColours(txtError, QPalette::Base, kTeal, QPalette::Text, kYellow);
-    txtError->hide();
+    c.txtError = place<ErrorBox>(m_form, "txtError", twips(240, 4320, 11175, 375));
+    c.txtError->setFrame(false);
+    c.txtError->setFont(tahoma(14.25));
+    setColours(c.txtError, QPalette::Base, kTeal, QPalette::Text, kYellow);
+    c.txtError->hide();
 
     // The button bar, above the lower right corner of the instruction box. Its
     // design caption "Frame1" is not shown: the bar is a plain dark-blue panel.
-    fraTasti = place<QFrame>(m_form, "fraTasti", twips(6960, 2640, 4575, 795));
-    setColours(fraTasti, QPalette::Window, kDarkBlue, QPalette::WindowText, kBlack);
-    fraTasti->setAutoFillBackground(true);
+    c.fraTasti = place<QFrame>(m_form, "fraTasti", twips(6960, 2640, 4575, 795));
+    setColours(c.fraTasti, QPalette::Window, kDarkBlue, QPalette::WindowText, kBlack);
+    c.fraTasti->setAutoFillBackground(true);
 
-    auto pictureButton = [this](const char *name, const QRect &geometry, const QString &caption,
-                                const QString &file) {
-        auto *button = place<QToolButton>(fraTasti, name, geometry);
+    auto pictureButton = [&c](const char *name, const QRect &geometry, const QString &caption,
+                              const QString &file) {
+        auto *button = place<QToolButton>(c.fraTasti, name, geometry);
         button->setText(caption);
         button->setFont(msSansSerif(8.25));
         button->setFocusPolicy(Qt::StrongFocus);
@@ -324,8 +324,8 @@ void frmIstruzioni::buildControls()
         button->setStyleSheet(buttonStyle(kPaleYellow));
         return button;
     };
-    auto plainButton = [this](const char *name, const QRect &geometry, const QString &caption) {
-        auto *button = place<CaptionButton>(fraTasti, name, geometry);
+    auto plainButton = [&c](const char *name, const QRect &geometry, const QString &caption) {
+        auto *button = place<CaptionButton>(c.fraTasti, name, geometry);
         button->setText(caption);
         button->setFont(msSansSerif(9.75));
         // No default button on this window: Enter must not click anything.
@@ -338,53 +338,55 @@ void frmIstruzioni::buildControls()
         button->setPalette(palette);
         return button;
     };
-    cmdCom = plainButton("cmdCom", twips(120, 120, 2565, 615), QStringLiteral("Command1"));
-    cmdStart = plainButton("cmdStart", twips(120, 120, 2535, 615), QStringLiteral("Start"));
-    cmdPrec = pictureButton("cmdPrec", twips(120, 120, 1215, 615), QStringLiteral("Preview"),
-                            QStringLiteral("btn_prev.svg"));
-    cmdOk = pictureButton("cmdOk", twips(1440, 120, 1215, 615), QStringLiteral("Next"),
-                          QStringLiteral("btn_next.svg"));
-    cmdAnnulla = pictureButton("cmdAnnulla", twips(2880, 120, 1575, 615), QStringLiteral("Exit"),
-                               QStringLiteral("btn_exit.svg"));
-    cmdCom->hide();
-    cmdStart->hide();
-    cmdPrec->hide();
+    c.cmdCom = plainButton("cmdCom", twips(120, 120, 2565, 615), QStringLiteral("Command1"));
+    c.cmdStart = plainButton("cmdStart", twips(120, 120, 2535, 615), QStringLiteral("Start"));
+    c.cmdPrec = pictureButton("cmdPrec", twips(120, 120, 1215, 615), QStringLiteral("Preview"),
+                              QStringLiteral("btn_prev.svg"));
+    c.cmdOk = pictureButton("cmdOk", twips(1440, 120, 1215, 615), QStringLiteral("Next"),
+                            QStringLiteral("btn_next.svg"));
+    c.cmdAnnulla = pictureButton("cmdAnnulla", twips(2880, 120, 1575, 615), QStringLiteral("Exit"),
+                                 QStringLiteral("btn_exit.svg"));
+    c.cmdCom->hide();
+    c.cmdStart->hide();
+    c.cmdPrec->hide();
 
-    dlgOpen = (m_dlgOpen = std::make_unique<DlgOpen>(this)).get();
+    c.dlgOpen = (m_dlgOpen = std::make_unique<DlgOpen>(this)).get();
     m_form->show();
 }
 
 void frmIstruzioni::buildTabOrder()
 {
+    const Controls &c = m_controls;
     // The controls that can take the focus, by tab index.
-    const QList<QWidget *> order{cmdOk,    cmdPrec, m_text1_0, optUpgr, optBakUp, m_text1_6, txtError,
-                                 optCom1,  optCom2, optCom3,   optCom4, cmdCom,   cmdAnnulla, cmdStart};
+    const QList<QWidget *> order{c.cmdOk,   c.cmdPrec, c.Text1_0, c.optUpgr, c.optBakUp, c.Text1_6,    c.txtError,
+                                 c.optCom1, c.optCom2, c.optCom3, c.optCom4, c.cmdCom,   c.cmdAnnulla, c.cmdStart};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void frmIstruzioni::wireEvents()
 {
+    const Controls &c = m_controls;
     unwireEvents();
     auto link = [this](auto *sender, auto signal, void (frmIstruzioni::*handler)()) {
         m_connections << connect(sender, signal, this, handler);
     };
-    link(cmdOk, &QAbstractButton::clicked, &frmIstruzioni::cmdOk_Click);
-    link(cmdPrec, &QAbstractButton::clicked, &frmIstruzioni::cmdPrec_Click);
-    link(cmdAnnulla, &QAbstractButton::clicked, &frmIstruzioni::cmdAnnulla_Click);
+    link(c.cmdOk, &QAbstractButton::clicked, &frmIstruzioni::cmdOk_Click);
+    link(c.cmdPrec, &QAbstractButton::clicked, &frmIstruzioni::cmdPrec_Click);
+    link(c.cmdAnnulla, &QAbstractButton::clicked, &frmIstruzioni::cmdAnnulla_Click);
     // Option buttons act on the user's click, not on every change of state.
-    link(optCom1, &QAbstractButton::clicked, &frmIstruzioni::optCom1_Click);
-    link(optCom2, &QAbstractButton::clicked, &frmIstruzioni::optCom2_Click);
-    link(optCom3, &QAbstractButton::clicked, &frmIstruzioni::optCom3_Click);
-    link(optCom4, &QAbstractButton::clicked, &frmIstruzioni::optCom4_Click);
-    link(optBakUp, &QAbstractButton::clicked, &frmIstruzioni::optBakUp_Click);
-    link(optUpgr, &QAbstractButton::clicked, &frmIstruzioni::optUpgr_Click);
-    link(cmdCom, &QAbstractButton::clicked, &frmIstruzioni::cmdCom_Click);
-    link(cmdStart, &QAbstractButton::clicked, &frmIstruzioni::cmdStart_Click);
-    link(MSComm1, &CommControl::OnComm, &frmIstruzioni::MSComm1_OnComm);
+    link(c.optCom1, &QAbstractButton::clicked, &frmIstruzioni::optCom1_Click);
+    link(c.optCom2, &QAbstractButton::clicked, &frmIstruzioni::optCom2_Click);
+    link(c.optCom3, &QAbstractButton::clicked, &frmIstruzioni::optCom3_Click);
+    link(c.optCom4, &QAbstractButton::clicked, &frmIstruzioni::optCom4_Click);
+    link(c.optBakUp, &QAbstractButton::clicked, &frmIstruzioni::optBakUp_Click);
+    link(c.optUpgr, &QAbstractButton::clicked, &frmIstruzioni::optUpgr_Click);
+    link(c.cmdCom, &QAbstractButton::clicked, &frmIstruzioni::cmdCom_Click);
+    link(c.cmdStart, &QAbstractButton::clicked, &frmIstruzioni::cmdStart_Click);
+    link(&MSComm1(), &CommControl::OnComm, &frmIstruzioni::MSComm1_OnComm);
     // Key down of the Text1 array: seen by eventFilter() before the box handles the key.
-    m_text1_0->installEventFilter(this);
-    m_text1_6->installEventFilter(this);
+    c.Text1_0->installEventFilter(this);
+    c.Text1_6->installEventFilter(this);
 }
 
 void frmIstruzioni::unwireEvents()
@@ -405,9 +407,10 @@ void frmIstruzioni::resizeEvent(QResizeEvent *event)
 
 void frmIstruzioni::Form_Load()
 {
+    const Controls &c = m_controls;
     setWindowTitle(strTitle);
-    Text1(0)->setPlainText(strIstrCable);
-    cmdCom->setText(strPortTest);
+    c.Text1(0)->setPlainText(strIstrCable);
+    c.cmdCom->setText(strPortTest);
 }
 
 void frmIstruzioni::Text1_KeyDown(int index, int keyCode, int shift)
@@ -428,7 +431,7 @@ void frmIstruzioni::keyPressEvent(QKeyEvent *event)
 bool frmIstruzioni::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress && m_form) {
-        const int index = watched == m_text1_0 ? 0 : watched == m_text1_6 ? 6 : -1;
+        const int index = watched == m_controls.Text1_0 ? 0 : watched == m_controls.Text1_6 ? 6 : -1;
         if (index >= 0) {
             const auto *key = static_cast<QKeyEvent *>(event);
             const int keyCode = key->key() != 0 ? key->key() : int(key->nativeVirtualKey());
@@ -442,81 +445,83 @@ bool frmIstruzioni::eventFilter(QObject *watched, QEvent *event)
 
 void frmIstruzioni::cmdOk_Click()
 {
+    const Controls &c = m_controls;
     // Mode capture, on every click at every step.
-    if (optBakUp->isChecked())
+    if (c.optBakUp->isChecked())
         bytMode = 1;
-    if (optUpgr->isChecked())
+    if (c.optUpgr->isChecked())
         bytMode = 2;
 
-    QTextEdit *instruction = Text1(0);
+    QTextEdit *instruction = c.Text1(0);
     const QString step = instruction->toPlainText();
     if (step == strIstrCable) {
         // Cable step -> port-test step.
         instruction->setPlainText(strIstrTest);
-        for (QWidget *diagram : {static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label4),
-                                 static_cast<QWidget *>(Label5), static_cast<QWidget *>(Image1),
-                                 static_cast<QWidget *>(Image2), static_cast<QWidget *>(Image3),
-                                 static_cast<QWidget *>(Image7), static_cast<QWidget *>(Image8)})
+        for (QWidget *diagram : {static_cast<QWidget *>(c.Label3), static_cast<QWidget *>(c.Label4),
+                                 static_cast<QWidget *>(c.Label5), static_cast<QWidget *>(c.Image1),
+                                 static_cast<QWidget *>(c.Image2), static_cast<QWidget *>(c.Image3),
+                                 static_cast<QWidget *>(c.Image7), static_cast<QWidget *>(c.Image8)})
             diagram->hide();
-        cmdOk->hide();
-        cmdCom->show();
-    } else if (!FraCom->isHidden()) {
+        c.cmdOk->hide();
+        c.cmdCom->show();
+    } else if (!c.FraCom->isHidden()) {
         // Manual-port step (a port has been chosen) -> power-off step.
-        FraCom->hide();
-        Image4->show();
+        c.FraCom->hide();
+        c.Image4->show();
         instruction->setPlainText(strIstrPowerOff);
     } else if (step == strIstrPowerOff) {
         // Power-off step -> mode step.
         instruction->setPlainText(strIstrMode);
-        Image4->hide();
-        fraMode->setTitle(strFramode);
-        fraMode->show();
-        cmdPrec->show();
+        c.Image4->hide();
+        c.fraMode->setTitle(strFramode);
+        c.fraMode->show();
+        c.cmdPrec->show();
     } else if (step == strIstrMode) {
         // Mode step -> start step.
-        fraMode->hide();
+        c.fraMode->hide();
         instruction->setPlainText(strIstrStart);
-        cmdStart->setText(optBakUp->isChecked() ? strStartBackUp : strStartUpgr);
-        cmdStart->show();
-        cmdOk->hide();
-        cmdPrec->hide();
+        c.cmdStart->setText(c.optBakUp->isChecked() ? strStartBackUp : strStartUpgr);
+        c.cmdStart->show();
+        c.cmdOk->hide();
+        c.cmdPrec->hide();
     }
 }
 
 void frmIstruzioni::cmdPrec_Click()
 {
-    QTextEdit *instruction = Text1(0);
+    const Controls &c = m_controls;
+    QTextEdit *instruction = c.Text1(0);
     const QString step = instruction->toPlainText();
     if (step == strIstrMode) {
         // Mode step -> power-off step; Next and Previous stay shown.
         instruction->setPlainText(strIstrPowerOff);
-        Image4->show();
-        fraMode->hide();
+        c.Image4->show();
+        c.fraMode->hide();
     } else if (step == strIstrPowerOff) {
         // Power-off step -> port-test step; the status line stays shown, emptied.
         instruction->setPlainText(strIstrTest);
-        Text1(6)->setPlainText(QString());
-        Image4->hide();
-        cmdCom->show();
-        cmdCom->setEnabled(true);
-        cmdPrec->hide();
-        cmdOk->hide();
-        FraCom->hide();
-    } else if (!FraCom->isHidden()) {
+        c.Text1(6)->setPlainText(QString());
+        c.Image4->hide();
+        c.cmdCom->show();
+        c.cmdCom->setEnabled(true);
+        c.cmdPrec->hide();
+        c.cmdOk->hide();
+        c.FraCom->hide();
+    } else if (!c.FraCom->isHidden()) {
         // Manual-port step -> port-test step, with no port option selected.
-        cmdPrec->hide();
-        cmdOk->hide();
-        FraCom->hide();
-        cmdCom->show();
-        cmdCom->setEnabled(true);
-        clearOptions({optCom1, optCom2, optCom3, optCom4});
-        Text1(6)->hide();
+        c.cmdPrec->hide();
+        c.cmdOk->hide();
+        c.FraCom->hide();
+        c.cmdCom->show();
+        c.cmdCom->setEnabled(true);
+        clearOptions({c.optCom1, c.optCom2, c.optCom3, c.optCom4});
+        c.Text1(6)->hide();
     }
 }
 
 void frmIstruzioni::cmdAnnulla_Click()
 {
-    if (MSComm1->PortOpen())
+    if (MSComm1().PortOpen())
         strFerma = kFerma;
     else
         Unload();
@@ -524,10 +529,11 @@ void frmIstruzioni::cmdAnnulla_Click()
 
 void frmIstruzioni::optCom_Click(int port)
 {
+    const Controls &c = m_controls;
     intComPort = qint16(port);
-    cmdCom->hide();
-    cmdOk->show();
-    Text1(6)->setPlainText(strConnected + QString::number(port));
+    c.cmdCom->hide();
+    c.cmdOk->show();
+    c.Text1(6)->setPlainText(strConnected + QString::number(port));
 }
 
 void frmIstruzioni::optCom1_Click()
@@ -568,20 +574,20 @@ void frmIstruzioni::cmdCom_Click()
 {
     OperationScope operation(*this);
     PortTestWindowView view(*this);
-    runRecordedPortTest(*MSComm1, EventPump::instance(), view, m_probeTiming);
+    runRecordedPortTest(MSComm1(), EventPump::instance(), view, m_probeTiming);
 }
 
 void frmIstruzioni::cmdStart_Click()
 {
     OperationScope operation(*this);
     TransferWindowView view(*this);
-    runStartProcedure(*MSComm1, EventPump::instance(), view);
+    runStartProcedure(MSComm1(), EventPump::instance(), view);
 }
 
 void frmIstruzioni::MSComm1_OnComm()
 {
     CommEventWindowView view(*this);
-    ::MSComm1_OnComm(*MSComm1, view);
+    ::MSComm1_OnComm(MSComm1(), view);
 }
 
 // ---- Closing ----------------------------------------------------------------
@@ -622,7 +628,7 @@ void frmIstruzioni::finishPendingClose()
     // stop the next operation after the window is opened again.
     strFerma.clear();
     // The window goes away regardless of how the port closes.
-    closePortQuietly(*MSComm1);
+    closePortQuietly(MSComm1());
     Unload();
     runAfterEnd();
 }
@@ -647,7 +653,7 @@ void frmIstruzioni::endProgram(std::function<void()> then)
         return;
     }
     if (isLoaded()) {
-        closePortQuietly(*MSComm1);
+        closePortQuietly(MSComm1());
         Unload();
     }
     runAfterEnd();

@@ -6,8 +6,8 @@
 //
 // The window is loaded (its controls built at their design-time state) by
 // ShowModal() and unloaded by Exit with the port closed: unloading destroys every
-// control, so the pointers below are null while the window is unloaded and point
-// to new controls after the next load. Each control's objectName is its name
+// control, so controls() holds nulls while the window is unloaded and new
+// controls after the next load. Each control's objectName is its name
 // ("cmdOk", "FraCom", ...); the two members of the Text1 array are "Text1_0" and
 // "Text1_6".
 //
@@ -82,46 +82,60 @@ public:
     /// MSComm1's OnComm event: a line error while a transfer runs stops it.
     void MSComm1_OnComm();
 
-    // ---- Controls (null while the window is unloaded) -----------------------
-    /// Member 0 (instruction box) or 6 (status line) of the Text1 array; null for other indexes.
-    QTextEdit *Text1(int index) const;
-    QLineEdit *txtError = nullptr;
-    QGroupBox *FraCom = nullptr;
-    QRadioButton *optCom1 = nullptr;
-    QRadioButton *optCom2 = nullptr;
-    QRadioButton *optCom3 = nullptr;
-    QRadioButton *optCom4 = nullptr;
-    QGroupBox *fraMode = nullptr;
-    QRadioButton *optBakUp = nullptr;
-    QRadioButton *optUpgr = nullptr;
-    QFrame *fraTasti = nullptr;
-    QToolButton *cmdOk = nullptr;
-    QToolButton *cmdPrec = nullptr;
-    QPushButton *cmdCom = nullptr;
-    QPushButton *cmdStart = nullptr;
-    QToolButton *cmdAnnulla = nullptr;
-    ProgressBar *ProgressBar1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Label5 = nullptr;
-    QLabel *Image1 = nullptr;
-    QLabel *Image2 = nullptr;
-    QLabel *Image3 = nullptr;
-    QLabel *Image4 = nullptr;
-    QLabel *Image5 = nullptr;
-    QLabel *Image6 = nullptr;
-    QLabel *Image7 = nullptr;
-    QLabel *Image8 = nullptr;
+    // ---- Controls ------------------------------------------------------------
+    /// The window's controls, under their names. Every control's objectName is
+    /// its name; the two members of the Text1 array are "Text1_0" and "Text1_6".
+    /// Built at each load and all null while the window is unloaded.
+    struct Controls
+    {
+        QTextEdit *Text1_0 = nullptr; ///< the instruction box (member 0 of the Text1 array)
+        QTextEdit *Text1_6 = nullptr; ///< the status line (member 6)
+        QLineEdit *txtError = nullptr;
+        QGroupBox *FraCom = nullptr;
+        QRadioButton *optCom1 = nullptr;
+        QRadioButton *optCom2 = nullptr;
+        QRadioButton *optCom3 = nullptr;
+        QRadioButton *optCom4 = nullptr;
+        QGroupBox *fraMode = nullptr;
+        QRadioButton *optBakUp = nullptr;
+        QRadioButton *optUpgr = nullptr;
+        QFrame *fraTasti = nullptr;
+        QToolButton *cmdOk = nullptr;
+        QToolButton *cmdPrec = nullptr;
+        QPushButton *cmdCom = nullptr;
+        QPushButton *cmdStart = nullptr;
+        QToolButton *cmdAnnulla = nullptr;
+        ProgressBar *ProgressBar1 = nullptr;
+        QLabel *Label2 = nullptr;
+        QLabel *Label3 = nullptr;
+        QLabel *Label4 = nullptr;
+        QLabel *Label5 = nullptr;
+        QLabel *Image1 = nullptr;
+        QLabel *Image2 = nullptr;
+        QLabel *Image3 = nullptr;
+        QLabel *Image4 = nullptr;
+        QLabel *Image5 = nullptr;
+        QLabel *Image6 = nullptr;
+        QLabel *Image7 = nullptr;
+        QLabel *Image8 = nullptr;
+        /// The file dialog; made afresh at every load, so its FileName starts empty.
+        DlgOpen *dlgOpen = nullptr;
+
+        /// Member 0 or 6 of the Text1 array; null for other indexes.
+        QTextEdit *Text1(int index) const;
+        /// optCom1 to optCom4 by port number; null for other numbers.
+        QRadioButton *optCom(int port) const;
+    };
+    /// The controls, as the adapters and the tests see them: they act on the
+    /// controls but cannot replace them.
+    const Controls &controls() const { return m_controls; }
 
     // ---- Platform components ---------------------------------------------
     /// The serial-port control. It lives as long as the window object (it is
     /// closed whenever the window unloads), so an injected port survives reloads.
-    CommControl *MSComm1 = nullptr;
+    CommControl &MSComm1() const { return *m_comm; }
     /// Replace the serial-port control (tests inject a scripted port here).
     void setCommControl(std::unique_ptr<CommControl> port);
-    /// The file dialog; created afresh at every load, so its FileName starts empty.
-    DlgOpen *dlgOpen = nullptr;
 
     /// Sizing of the port test's probe wait (tests shorten it; the default is
     /// the real line time plus the standard margin).
@@ -183,8 +197,7 @@ private:
     void runAfterEnd();
 
     QWidget *m_form = nullptr; // holds every control; destroyed at unload
-    QTextEdit *m_text1_0 = nullptr;
-    QTextEdit *m_text1_6 = nullptr;
+    Controls m_controls;       // pointers into m_form, reset as a whole at unload
     std::unique_ptr<CommControl> m_comm;
     std::unique_ptr<DlgOpen> m_dlgOpen;
     QList<QMetaObject::Connection> m_connections;

@@ -2,28 +2,25 @@
 
 #include "LineSettings.h"
 #include "PortMap.h"
+#include "PortTest.h"
 #include "RunTimeError.h"
 #include "ScriptedUnit.h"
 
+#include <QDeadlineTimer>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
 
-QString errorText(int error)
-{
-    switch (error) {
-    case kErrInvalidPortNumber: return QStringLiteral("Invalid port number");
-    case kErrPortAlreadyOpen: return QStringLiteral("Port already open");
-    case kErrPermissionDenied: return QStringLiteral("Permission denied");
-    case kErrPortNotOpen: return QStringLiteral("Operation valid only when the port is open");
-    case kErrDeviceLost: return QStringLiteral("Device lost");
-    default: return QStringLiteral("Run-time error");
-    }
-}
-
+/// The error as the control raises it: what the number means, and the port.
 RunTimeError failure(int error, qint16 port)
 {
-    return RunTimeError(error, QStringLiteral("%1: COM%2").arg(errorText(error)).arg(port));
+    const ErrorNumber *entry = findErrorNumber(error);
+    const std::string_view meaning = entry ? entry->meaning : std::string_view("run-time error");
+    return RunTimeError(error, QStringLiteral("%1: COM%2")
+                                   .arg(QLatin1String(meaning.data(), qsizetype(meaning.size())))
+                                   .arg(port));
 }
 
 } // namespace
@@ -90,6 +87,7 @@ bool FakeCommPort::PortOpen() const
 void FakeCommPort::setPortOpen(bool value)
 {
     const bool wasOpen = m_real ? m_real->PortOpen() : open;
+    m_answerDue = false;
     if (m_real) {
         m_real->setPortOpen(value);
     } else if (value) {
@@ -112,10 +110,13 @@ void FakeCommPort::setPortOpen(bool value)
 
 void FakeCommPort::setOutput(const QByteArray &bytes)
 {
-    if (m_real)
+    if (m_real) {
         m_real->setOutput(bytes);
-    else
+        m_answerDue = bytes == QByteArray(1, kProbeByte)
+                      && m_answerBaud.value(CommPort()) == LineSettings::parse(Settings()).baud;
+    } else {
         live();
+    }
     writes << bytes;
     log << QStringLiteral("Output %1").arg(QString::fromLatin1(bytes.toHex()));
     if (ScriptedUnit *unit = m_real ? nullptr : unitOnLine())
@@ -129,6 +130,7 @@ void FakeCommPort::setOutput(const QByteArray &bytes)
 QByteArray FakeCommPort::Input()
 {
     QByteArray taken;
+    m_answerDue = false;
     if (m_real) {
         taken = m_real->Input();
     } else {
@@ -144,8 +146,16 @@ QByteArray FakeCommPort::Input()
 
 int FakeCommPort::InBufferCount()
 {
-    if (m_real)
-        return m_real->InBufferCount();
+    if (m_real) {
+        int count = m_real->InBufferCount();
+        const QDeadlineTimer wait(kAnswerWaitMs);
+        while (m_answerDue && count < kProbeAnswerLength && !wait.hasExpired()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            count = m_real->InBufferCount();
+        }
+        m_answerDue = false; // in, or not coming: later reads are read as they are
+        return count;
+    }
     live();
     return int(input.size());
 }
@@ -153,6 +163,11 @@ int FakeCommPort::InBufferCount()
 qint16 FakeCommPort::CommEvent() const
 {
     return m_real ? m_real->CommEvent() : commEvent;
+}
+
+QString FakeCommPort::device() const
+{
+    return m_real ? m_real->device() : QString();
 }
 
 void FakeCommPort::live() const

@@ -6,11 +6,12 @@
 // the device, raises OnComm with any event code, and reads back everything
 // that crossed the control.
 // Made with a real control, it passes everything through to it and still
-// records what crossed, so a test can count frames on the real line.
+// records what crossed, so a test can count frames on the real line, and it
+// can wait for a unit's answer to the port test's probe instead of racing it.
 // Portable: no device, no POSIX call.
 
 #include "CommControl.h"
-#include "MSComm.h" // the control's error numbers
+#include "ErrorNumbers.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -55,6 +56,13 @@ public:
     std::function<void()> onTransfer;
     /// Report an event through OnComm, as the real control does for line errors.
     void raiseComm(qint16 event);
+    /// With a real control: the unit on the line of `port` answers the port
+    /// test's probe at `baud`. After a probe written there, a count read waits
+    /// (up to kAnswerWaitMs) for the whole answer, so the probe's short wait
+    /// cannot run out while a busy machine holds up the unit's thread. Counts
+    /// at every other setting are read as they are: silence stays short.
+    void awaitProbeAnswer(qint16 port, int baud) { m_answerBaud.insert(port, baud); }
+    static constexpr int kAnswerWaitMs = 10000;
 
     // ---- Record ------------------------------------------------------------
     QList<QByteArray> writes;     ///< each write on its own
@@ -82,11 +90,15 @@ public:
     QByteArray Input() override;
     int InBufferCount() override;
     qint16 CommEvent() const override;
+    /// The real control's device; none without one.
+    QString device() const override;
 
 private:
     void live() const;
 
     std::unique_ptr<CommControl> m_real;
+    QHash<qint16, int> m_answerBaud;
+    bool m_answerDue = false; // a probe went out where the unit answers; its answer is not in yet
     QHash<qint16, int> m_openErrors;
     QHash<qint16, ScriptedUnit *> m_units;
 };

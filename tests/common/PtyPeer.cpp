@@ -1,5 +1,7 @@
 #include "PtyPeer.h"
 
+#include "TimeScale.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -86,7 +88,8 @@ QByteArray PtyPeer::received() const
 
 QByteArray PtyPeer::take(qsizetype count)
 {
-    for (int i = 0; i < 500 && received().size() < m_taken + count; ++i)
+    const int polls = testutil::scaledMs(5000) / 10; // 5 s at most, stretched on a slower build
+    for (int i = 0; i < polls && received().size() < m_taken + count; ++i)
         ::usleep(10000);
     const QByteArray came = received().mid(m_taken);
     m_taken += came.size();

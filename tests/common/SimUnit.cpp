@@ -1,6 +1,7 @@
 #include "SimUnit.h"
 
 #include "SimOptions.h"
+#include "TimeScale.h"
 
 #include <chrono>
 #include <exception>
@@ -8,12 +9,12 @@
 
 namespace {
 
-/// Options from k410-sim's arguments; false (and why in `error`) when they are wrong.
-/// Polls `done` (every 0.2 ms, running no window events) for at most `ms` milliseconds.
+/// Polls `done` (every 0.2 ms, running no window events) for at most `ms` milliseconds,
+/// stretched on a slower build.
 bool within(int ms, const std::function<bool()> &done)
 {
     using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(ms);
+    const auto deadline = steady_clock::now() + milliseconds(testutil::scaledMs(ms));
     while (!done()) {
         if (steady_clock::now() >= deadline)
             return false;
@@ -22,6 +23,7 @@ bool within(int ms, const std::function<bool()> &done)
     return true;
 }
 
+/// Options from k410-sim's arguments; false (and why in `error`) when they are wrong.
 bool parse(const QStringList &args, k410sim::SimOptions &options, QString &error)
 {
     std::vector<std::string> words;

@@ -1,10 +1,11 @@
 #pragma once
 // Small helpers shared by the suites: whole-file reads and writes, the ports'
-// devices, the event pump run until a condition holds, and an action armed to
-// run from the event loop once a condition holds (the way a test acts while a
-// click handler runs a long operation).
+// devices, the port test's probe waits, the event pump run until a condition
+// holds, and an action armed to run from the event loop once a condition holds
+// (the way a test acts while a click handler runs a long operation).
 
 #include "EventPump.h"
+#include "PortTest.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -38,6 +40,25 @@ inline void mapPorts(const QStringList &devices)
     const char *names[] = {"K410_COM1", "K410_COM2", "K410_COM3", "K410_COM4"};
     for (int i = 0; i < 4; ++i)
         qputenv(names[i], QFile::encodeName(devices.value(i)));
+}
+
+/// The probe wait for a unit that this process plays and that answers at the
+/// setting being tried: generous, since the wait ends as soon as the answer is
+/// in, and a busy machine may hold up the unit's thread far longer than a line
+/// would hold up its answer.
+inline ProbeTiming patientProbe()
+{
+    using namespace std::chrono_literals;
+    return ProbeTiming{10s, 0.02};
+}
+
+/// The probe wait at settings where nothing answers: short, since silence costs
+/// the whole wait. Where a unit does answer later in the same test, the control
+/// waits for its answer (FakeCommPort::awaitProbeAnswer).
+inline ProbeTiming shortProbe()
+{
+    using namespace std::chrono_literals;
+    return ProbeTiming{150ms, 0.02};
 }
 
 /// Runs the application's event pump until `done` holds (at most `passes` passes).

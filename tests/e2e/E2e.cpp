@@ -17,64 +17,41 @@ using namespace Variabili;
 
 namespace e2e {
 
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control, void (*loader)())
-{
-    unloadWindow();
-    frmIstruzioni &w = frmIstruzioni::instance();
-    DlgOpen::setAnswerer({});
-    w.setCommControl(std::move(control));
-    w.setProbeTiming(fastProbe());
-    (loader ? loader : &Testfile::LoadEnglish)();
-    strFerma.clear();
-    bytMode = 0;
-    intComPort = 0;
-    w.Load();
-    return w;
-}
-
-void unloadWindow()
-{
-    frmIstruzioni &w = frmIstruzioni::instance();
-    DlgOpen::setAnswerer({});
-    if (w.isLoaded() && w.MSComm1 && w.MSComm1->PortOpen())
-        w.MSComm1->setPortOpen(false);
-    w.hide();
-    w.Unload();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 void walkToStart(frmIstruzioni &w, bool backup)
 {
-    w.cmdOk->click();
-    w.cmdCom->click();
-    if (w.Text1(0)->toPlainText() != strIstrPowerOff)
+    const frmIstruzioni::Controls &c = w.controls();
+    c.cmdOk->click();
+    c.cmdCom->click();
+    if (c.Text1(0)->toPlainText() != strIstrPowerOff)
         return;
-    w.cmdOk->click();
-    (backup ? w.optBakUp : w.optUpgr)->click();
-    w.cmdOk->click();
+    c.cmdOk->click();
+    (backup ? c.optBakUp : c.optUpgr)->click();
+    c.cmdOk->click();
 }
 
 bool atStartStep(frmIstruzioni &w)
 {
-    return w.Text1(0)->toPlainText() == strIstrStart && !w.cmdStart->isHidden() && w.cmdStart->isEnabled();
+    const frmIstruzioni::Controls &c = w.controls();
+    return c.Text1(0)->toPlainText() == strIstrStart && !c.cmdStart->isHidden() && c.cmdStart->isEnabled();
 }
 
 void checkNormalEnding(frmIstruzioni &w, const QString &status)
 {
-    QCOMPARE(w.Text1(6)->toPlainText(), status);
-    QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
-    QVERIFY(!w.MSComm1->PortOpen());
-    QVERIFY(w.ProgressBar1->isHidden());
-    QCOMPARE(w.ProgressBar1->Value(), 0.0f);
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(w.Image5->isHidden());
-    QVERIFY(w.Image6->isHidden());
-    QVERIFY(w.cmdStart->isHidden());
-    QVERIFY(!w.cmdStart->isEnabled());
-    QVERIFY(w.cmdOk->isHidden());
-    QVERIFY(w.cmdPrec->isHidden());
-    QVERIFY(w.fraMode->isHidden());
-    QVERIFY(!w.cmdAnnulla->isHidden());
+    const frmIstruzioni::Controls &c = w.controls();
+    QCOMPARE(c.Text1(6)->toPlainText(), status);
+    QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOn);
+    QVERIFY(!w.MSComm1().PortOpen());
+    QVERIFY(c.ProgressBar1->isHidden());
+    QCOMPARE(c.ProgressBar1->Value(), 0.0f);
+    QVERIFY(c.Label2->isHidden());
+    QVERIFY(c.Image5->isHidden());
+    QVERIFY(c.Image6->isHidden());
+    QVERIFY(c.cmdStart->isHidden());
+    QVERIFY(!c.cmdStart->isEnabled());
+    QVERIFY(c.cmdOk->isHidden());
+    QVERIFY(c.cmdPrec->isHidden());
+    QVERIFY(c.fraMode->isHidden());
+    QVERIFY(!c.cmdAnnulla->isHidden());
     QCOMPARE(bytMode, quint8(0));
     QVERIFY(strFerma.isEmpty());
 }

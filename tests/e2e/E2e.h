@@ -5,6 +5,7 @@
 // interrupt-at-every-record matrix.
 
 #include "CommControl.h"
+#include "FreshWindow.h"
 #include "PtyPeer.h"
 #include "SimUnit.h"
 #include "TestUtil.h"
@@ -23,20 +24,14 @@ int runLinkTests(int argc, char **argv);
 
 namespace e2e {
 
-/// Probe waits short enough for a quick suite, long enough for a busy machine
-/// (an unpaced simulator answers at once).
-inline ProbeTiming fastProbe()
-{
-    using namespace std::chrono_literals;
-    return ProbeTiming{150ms, 0.02};
-}
-
 /// The window freshly loaded at the cable step in the language of `loader`
 /// (English when null), with `control` as MSComm1 (a new real control when
-/// null), no dialog answerer and nothing pending.
-frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr, void (*loader)() = nullptr);
-/// Closes the port if left open and unloads the window.
-void unloadWindow();
+/// null) and the patient probe wait (see patientProbe()).
+inline frmIstruzioni &freshWindow(std::unique_ptr<CommControl> control = nullptr, void (*loader)() = nullptr)
+{
+    return testwindow::freshWindow(std::move(control), loader, testutil::patientProbe());
+}
+using testwindow::unloadWindow;
 /// From the cable step: Next, the port test; if it found the unit, Next, the
 /// mode (Backup + Upgrade or Upgrade) and Next to the start step.
 void walkToStart(frmIstruzioni &w, bool backup);
@@ -62,7 +57,9 @@ private:
 };
 
 using testutil::mapPorts;
+using testutil::patientProbe;
 using testutil::readAll;
+using testutil::shortProbe;
 using testutil::when;
 using testutil::writeAll;
 

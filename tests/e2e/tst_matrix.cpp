@@ -17,7 +17,7 @@
 #include "CommEvents.h"
 #include "DlgOpen.h"
 #include "FakeCommPort.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "MSComm.h"
 #include "ProgressBar.h"
 #include "Variabili.h"
@@ -115,6 +115,7 @@ class TestMatrix : public QObject
 {
     Q_OBJECT
 
+    const frmIstruzioni::Controls &c = frmIstruzioni::instance().controls();
     QTemporaryDir m_dir;
     QString m_unitPath;      // the unit's firmware at the start of every scenario
     QString m_imagePath;     // the release image the upgrades install
@@ -198,16 +199,16 @@ class TestMatrix : public QObject
         hung = false;
         QTimer watchdog;
         watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, &w, [&w, &hung] {
+        connect(&watchdog, &QTimer::timeout, &w, [this, &hung] {
             hung = true;
-            w.cmdAnnulla->click();
+            c.cmdAnnulla->click();
         });
         watchdog.start(kHungRunMs);
-        w.cmdStart->click();
+        c.cmdStart->click();
         ++m_runs;
-        QString ending = w.Text1(6)->toPlainText();
-        if (!w.txtError->isHidden())
-            ending += QStringLiteral(" / error box: ") + w.txtError->text();
+        QString ending = c.Text1(6)->toPlainText();
+        if (!c.txtError->isHidden())
+            ending += QStringLiteral(" / error box: ") + c.txtError->text();
         ++m_endings[ending];
     }
 
@@ -312,7 +313,7 @@ private slots:
         // ---- The broken run: Backup + Upgrade ---------------------------------
         frmIstruzioni &w = toStartStep(device, true);
         QVERIFY(atStartStep(w));
-        QCOMPARE(w.cmdStart->text(), strStartBackUp);
+        QCOMPARE(c.cmdStart->text(), strStartBackUp);
 
         const auto kind = inBackup ? Frame::BlockTaken : Frame::FrameSent;
         // A record is on the wire once the unit has it. (A pseudo-terminal hands
@@ -327,13 +328,13 @@ private slots:
         if (fault == Fault::StopByKey) {
             armAt(kind, k, [&] {
                 onWire();
-                QTest::keyClick(w.Text1(6), Qt::Key_Shift);
+                QTest::keyClick(c.Text1(6), Qt::Key_Shift);
             });
         }
         if (fault == Fault::StopByExit) {
             armAt(kind, k, [&] {
                 onWire();
-                w.cmdAnnulla->click();
+                c.cmdAnnulla->click();
             });
         }
         // A silent unit: Exit once the host has taken the last block and waits
@@ -346,7 +347,7 @@ private slots:
                     const bool hostWaits = inBackup ? frames(Frame::BlockTaken) == k : frames(Frame::FrameSent) == k + 1;
                     return hostWaits && unit->report().silent;
                 },
-                [&w] { w.cmdAnnulla->click(); });
+                [this] { c.cmdAnnulla->click(); });
         }
 
         bool hung = false;
@@ -359,10 +360,10 @@ private slots:
             return;
         if (fault == Fault::HangUp) {
             // The lost line is reported through OnComm while the bar shows.
-            QVERIFY(!w.txtError->isHidden());
-            QCOMPARE(w.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
+            QVERIFY(!c.txtError->isHidden());
+            QCOMPARE(c.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
         } else {
-            QVERIFY(w.txtError->isHidden());
+            QVERIFY(c.txtError->isHidden());
         }
         checkNoFileOpen();
         if (QTest::currentTestFailed())
@@ -422,7 +423,7 @@ private slots:
         }
         frmIstruzioni &again = toStartStep(unit->device(), false);
         QVERIFY(atStartStep(again));
-        QCOMPARE(again.cmdStart->text(), strStartUpgr);
+        QCOMPARE(c.cmdStart->text(), strStartUpgr);
         resetFrames();
 
         runStart(again, hung);
@@ -431,7 +432,7 @@ private slots:
         checkNormalEnding(again, strUpgrDone);
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(again.txtError->isHidden());
+        QVERIFY(c.txtError->isHidden());
         checkNoFileOpen();
         if (QTest::currentTestFailed())
             return;

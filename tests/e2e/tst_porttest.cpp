@@ -1,6 +1,8 @@
 // The port test through the window, against simulated units on pseudo-terminals.
 #include "E2e.h"
 
+#include "FakeCommPort.h"
+#include "MSComm.h"
 #include "Testfile.h"
 #include "Variabili.h"
 #include "Wording.h"
@@ -34,18 +36,14 @@ class TestPortTest : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-
-    QRadioButton *option(frmIstruzioni &w, int port)
-    {
-        QRadioButton *options[] = {w.optCom1, w.optCom2, w.optCom3, w.optCom4};
-        return options[port - 1];
-    }
+    const frmIstruzioni::Controls &c = frmIstruzioni::instance().controls();
 
 private slots:
     void cleanup() { unloadWindow(); }
 
     // COM1 holds a silent unit, COM2 one that answers only at 9600 baud: every
     // setting of COM1 is tried in order, then COM2 up to 9600, where it is found.
+    // The silent settings get short waits; the answer at 9600 is waited for.
     void foundAt9600OnCom2()
     {
         SimUnit silent(QStringList{"--silent"});
@@ -54,20 +52,23 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({silent.device(), unit.device(), "", ""});
 
-        frmIstruzioni &w = freshWindow();
-        w.cmdOk->click();
-        QVERIFY(!w.cmdCom->isHidden());
-        w.cmdCom->click();
+        auto port = std::make_unique<FakeCommPort>(std::make_unique<MSComm>());
+        port->awaitProbeAnswer(2, 9600);
+        frmIstruzioni &w = freshWindow(std::move(port));
+        w.setProbeTiming(shortProbe());
+        c.cmdOk->click();
+        QVERIFY(!c.cmdCom->isHidden());
+        c.cmdCom->click();
 
         QCOMPARE(intComPort, qint16(2));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
-        QVERIFY(!w.Image4->isHidden());
-        QVERIFY(!w.cmdOk->isHidden());
-        QVERIFY(!w.cmdPrec->isHidden());
-        QVERIFY(w.cmdCom->isHidden());
-        QVERIFY(w.FraCom->isHidden());
-        QVERIFY(!w.MSComm1->PortOpen());
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + "2");
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
+        QVERIFY(!c.Image4->isHidden());
+        QVERIFY(!c.cmdOk->isHidden());
+        QVERIFY(!c.cmdPrec->isHidden());
+        QVERIFY(c.cmdCom->isHidden());
+        QVERIFY(c.FraCom->isHidden());
+        QVERIFY(!w.MSComm1().PortOpen());
         QCOMPARE(unit.hostDescriptors(), 0);
         QCOMPARE(silent.hostDescriptors(), 0);
 
@@ -82,29 +83,31 @@ private slots:
 
     // An answer that arrives after its wait ended sits in the line's buffer
     // until the port is opened again; the next open must not count it. The
-    // unit answers only at 19200, and only after the port test has moved on.
+    // unit answers only at 19200, and only a second after the probe, long
+    // after the port test has moved on.
     void lateAnswerNotCountedAtNextOpen()
     {
-        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "500000"});
+        SimUnit unit({"--probe-speed", "19200", "--turnaround-us", "1000000"});
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({unit.device(), "", "", ""});
 
         frmIstruzioni &w = freshWindow();
-        w.cmdOk->click();
-        w.cmdCom->click();
-        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
+        w.setProbeTiming(shortProbe());
+        c.cmdOk->click();
+        c.cmdCom->click();
+        QCOMPARE(c.Text1(6)->toPlainText(), strNoPort);
         // The late answer is now waiting in the closed line's buffer.
         QTRY_COMPARE_WITH_TIMEOUT(bytesWaitingOn(unit.device()), 30, 10000);
 
         // Back to the port-test step and test again: 110 baud must not find the stale answer.
-        w.cmdPrec->click();
-        QVERIFY(!w.cmdCom->isHidden());
-        w.cmdCom->click();
-        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
+        c.cmdPrec->click();
+        QVERIFY(!c.cmdCom->isHidden());
+        c.cmdCom->click();
+        QCOMPARE(c.Text1(6)->toPlainText(), strNoPort);
         QCOMPARE(intComPort, qint16(0));
-        QVERIFY(!w.FraCom->isHidden());
-        QVERIFY(w.optCom1->isEnabled());
-        QVERIFY(!w.optCom2->isEnabled());
+        QVERIFY(!c.FraCom->isHidden());
+        QVERIFY(c.optCom1->isEnabled());
+        QVERIFY(!c.optCom2->isEnabled());
         // The unit answered the 19200 probe only (late, each time).
         const QStringList answered = speeds(unit.value("probe_speeds_answered"));
         QVERIFY(!answered.isEmpty());
@@ -122,10 +125,14 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         mapPorts({doomed.device(), unit.device(), "", ""});
 
-        frmIstruzioni &w = freshWindow();
-        w.cmdOk->click();
-        auto *serial = w.MSComm1->findChild<QSerialPort *>();
+        auto real = std::make_unique<MSComm>();
+        auto *serial = real->findChild<QSerialPort *>();
         QVERIFY(serial);
+        auto port = std::make_unique<FakeCommPort>(std::move(real));
+        port->awaitProbeAnswer(2, 110);
+        frmIstruzioni &w = freshWindow(std::move(port));
+        w.setProbeTiming(shortProbe());
+        c.cmdOk->click();
         int readErrors = 0;
         bool killed = false;
         const auto counter = connect(serial, &QSerialPort::errorOccurred, this, [&](QSerialPort::SerialPortError e) {
@@ -133,21 +140,21 @@ private slots:
                 ++readErrors;
         });
         const QString waitingAt600 = QStringLiteral("Test com 1 Setting 600,N,8,1");
-        auto trigger = when([&] { return w.Text1(6)->toPlainText() == waitingAt600; },
+        auto trigger = when([&] { return c.Text1(6)->toPlainText() == waitingAt600; },
                             [&] {
                                 doomed.stop(); // its end of the line vanishes
                                 killed = true;
                             });
-        w.cmdCom->click();
+        c.cmdCom->click();
         disconnect(counter);
 
         QVERIFY(killed);
         QVERIFY2(readErrors < 10, qPrintable(QString::number(readErrors)));
         QCOMPARE(intComPort, qint16(2));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
-        QVERIFY(!w.MSComm1->PortOpen());
-        QVERIFY(w.optCom1->toolTip().contains("Not available"));
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + "2");
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
+        QVERIFY(!w.MSComm1().PortOpen());
+        QVERIFY(c.optCom1->toolTip().contains("Not available"));
         QCOMPARE(unit.number("probes_answered"), 1);
     }
 
@@ -197,18 +204,18 @@ private slots:
 
         frmIstruzioni &w = freshWindow(nullptr, loader);
         w.setProbeTiming({std::chrono::milliseconds(30), 0.01});
-        w.cmdOk->click();
-        w.cmdCom->click();
+        c.cmdOk->click();
+        c.cmdCom->click();
         other.close();
 
-        QCOMPARE(w.Text1(6)->toPlainText(), strNoPort);
-        QVERIFY(!w.FraCom->isHidden());
-        QCOMPARE(w.FraCom->title(), strFraCom);
+        QCOMPARE(c.Text1(6)->toPlainText(), strNoPort);
+        QVERIFY(!c.FraCom->isHidden());
+        QCOMPARE(c.FraCom->title(), strFraCom);
         const bool enabled[] = {false, true, false, false};
         const QString devices[] = {held.device(), silent.device(), QString(), missing};
         for (int port = 1; port <= 4; ++port) {
-            const QString tip = option(w, port)->toolTip();
-            QCOMPARE(option(w, port)->isEnabled(), enabled[port - 1]);
+            const QString tip = c.optCom(port)->toolTip();
+            QCOMPARE(c.optCom(port)->isEnabled(), enabled[port - 1]);
             QVERIFY2(tip.startsWith(QStringLiteral("COM%1").arg(port)), qPrintable(tip));
             if (!devices[port - 1].isEmpty())
                 QVERIFY2(tip.contains(devices[port - 1]), qPrintable(tip));
@@ -224,11 +231,11 @@ private slots:
         }
 
         // Choosing the one port that could be opened leads on to the power-off step.
-        w.optCom2->click();
+        c.optCom2->click();
         QCOMPARE(intComPort, qint16(2));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + "2");
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + "2");
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
     }
 
     // Exit while a port is being probed stops the test at its next check point;
@@ -240,19 +247,20 @@ private slots:
         mapPorts({silent.device(), "", "", ""});
 
         frmIstruzioni &w = freshWindow();
-        w.cmdOk->click();
-        auto trigger = when([&] { return w.Text1(6)->toPlainText().endsWith("300,N,8,1"); },
-                            [&] { w.cmdAnnulla->click(); });
-        w.cmdCom->click();
+        w.setProbeTiming(shortProbe());
+        c.cmdOk->click();
+        auto trigger = when([&] { return c.Text1(6)->toPlainText().endsWith("300,N,8,1"); },
+                            [&] { c.cmdAnnulla->click(); });
+        c.cmdCom->click();
 
         QVERIFY(w.isLoaded());
         QVERIFY(strFerma.isEmpty());
-        QVERIFY(!w.MSComm1->PortOpen());
+        QVERIFY(!w.MSComm1().PortOpen());
         QCOMPARE(silent.hostDescriptors(), 0);
-        QVERIFY(w.cmdCom->isEnabled());
-        QVERIFY(!w.cmdCom->isHidden());
-        QVERIFY(w.FraCom->isHidden());
-        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Test com 1 Setting 300,N,8,1"));
+        QVERIFY(c.cmdCom->isEnabled());
+        QVERIFY(!c.cmdCom->isHidden());
+        QVERIFY(c.FraCom->isHidden());
+        QCOMPARE(c.Text1(6)->toPlainText(), QStringLiteral("Test com 1 Setting 300,N,8,1"));
         QCOMPARE(speeds(silent.value("probe_speeds_received")), (QStringList{"110", "300"}));
     }
 };

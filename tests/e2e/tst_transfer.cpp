@@ -7,7 +7,7 @@
 #include "DlgOpen.h"
 #include "EndSignals.h"
 #include "FakeCommPort.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "PlatformFile.h"
 #include "ProgressBar.h"
 #include "Variabili.h"
@@ -55,6 +55,7 @@ class TestTransfer : public QObject
 {
     Q_OBJECT
 
+    const frmIstruzioni::Controls &c = frmIstruzioni::instance().controls();
     QTemporaryDir m_dir;
     QString m_release;     // release image, 60 records
     QString m_unitImage;   // the simulated unit's firmware before any upgrade
@@ -98,20 +99,20 @@ class TestTransfer : public QObject
     /// the error's description in the error box.
     void checkErrorEnding(frmIstruzioni &w, const QString &inError)
     {
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrMode);
-        QVERIFY(!w.fraMode->isHidden());
-        QVERIFY(!w.optBakUp->isChecked());
-        QVERIFY(!w.optUpgr->isChecked());
-        QVERIFY(!w.cmdOk->isHidden());
-        QVERIFY(!w.cmdPrec->isHidden());
-        QVERIFY(w.cmdStart->isHidden());
-        QVERIFY(w.cmdStart->isEnabled());
-        QVERIFY(w.Image5->isHidden());
-        QVERIFY(w.Image6->isHidden());
-        QVERIFY(!w.MSComm1->PortOpen());
-        QVERIFY(!w.txtError->isHidden());
-        QVERIFY2(w.txtError->text().contains(inError, Qt::CaseInsensitive), qPrintable(w.txtError->text()));
-        QCOMPARE(w.txtError->cursorPosition(), 0); // the start of a long text shows
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrMode);
+        QVERIFY(!c.fraMode->isHidden());
+        QVERIFY(!c.optBakUp->isChecked());
+        QVERIFY(!c.optUpgr->isChecked());
+        QVERIFY(!c.cmdOk->isHidden());
+        QVERIFY(!c.cmdPrec->isHidden());
+        QVERIFY(c.cmdStart->isHidden());
+        QVERIFY(c.cmdStart->isEnabled());
+        QVERIFY(c.Image5->isHidden());
+        QVERIFY(c.Image6->isHidden());
+        QVERIFY(!w.MSComm1().PortOpen());
+        QVERIFY(!c.txtError->isHidden());
+        QVERIFY2(c.txtError->text().contains(inError, Qt::CaseInsensitive), qPrintable(c.txtError->text()));
+        QCOMPARE(c.txtError->cursorPosition(), 0); // the start of a long text shows
     }
 
     /// Nothing of the transfer stays open: neither the line nor a file.
@@ -159,17 +160,17 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), true);
         QVERIFY(atStartStep(w));
-        QCOMPARE(w.cmdStart->text(), strStartBackUp);
-        StatusLog log(w.Text1(6));
+        QCOMPARE(c.cmdStart->text(), strStartBackUp);
+        StatusLog log(c.Text1(6));
 
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         checkNormalEnding(w, strUpgrDone);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOn);
-        QCOMPARE(w.Text1(6)->pos(), QPoint(24, 240));
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOn);
+        QCOMPARE(c.Text1(6)->pos(), QPoint(24, 240));
         // 61 steps (60 records and the end record) take the bar just past 1%.
-        QCOMPARE(w.Label2->text(), QStringLiteral("803 byte 1%"));
-        QVERIFY(w.txtError->isHidden());
+        QCOMPARE(c.Label2->text(), QStringLiteral("803 byte 1%"));
+        QVERIFY(c.txtError->isHidden());
         QCOMPARE(log.texts(), (QStringList{strLinking, strBackUpActive + "     (" + m_savePath + ")", strBiosSaved,
                                            strLinking, strErasing, strUpgrActive + "     (" + m_imagePath + ")",
                                            strUpgrDone}));
@@ -243,12 +244,12 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
-        StatusLog log(w.Text1(6));
+        StatusLog log(c.Text1(6));
 
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         checkNormalEnding(w, strUpgrDone);
-        QCOMPARE(w.Label2->text(), caption);
+        QCOMPARE(c.Label2->text(), caption);
         QCOMPARE(log.texts().count(strErasing), erasings);
         QCOMPARE(log.texts().contains(strBiosSaved), backup);
         // A record the unit refused leaves strFileDamaged up to the end.
@@ -279,15 +280,15 @@ private slots:
         frmIstruzioni &w = toStartStep(unit.device(), false);
         QVERIFY(atStartStep(w));
 
-        w.cmdStart->click();
+        c.cmdStart->click();
 
-        QCOMPARE(w.Text1(6)->toPlainText(), strFileDamaged);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrStart);
-        QVERIFY(!w.MSComm1->PortOpen());
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Image5->isHidden());
-        QVERIFY(w.cmdStart->isHidden());
-        QVERIFY(w.cmdOk->isHidden());
+        QCOMPARE(c.Text1(6)->toPlainText(), strFileDamaged);
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrStart);
+        QVERIFY(!w.MSComm1().PortOpen());
+        QVERIFY(c.Label2->isHidden());
+        QVERIFY(c.Image5->isHidden());
+        QVERIFY(c.cmdStart->isHidden());
+        QVERIFY(c.cmdOk->isHidden());
         QCOMPARE(bytMode, quint8(2));
         QVERIFY(strFerma.isEmpty());
         checkNothingOpen(unit);
@@ -355,14 +356,14 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.errorText()));
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
-        StatusLog log(w.Text1(6));
+        StatusLog log(c.Text1(6));
         QSerialPort other;
         if (fault == "port held") {
             other.setPortName(unit.device());
             QVERIFY(other.open(QIODevice::ReadWrite));
         }
 
-        w.cmdStart->click();
+        c.cmdStart->click();
         other.close();
 
         checkErrorEnding(w, inError);
@@ -371,9 +372,9 @@ private slots:
         if (fault == "unwritable")
             QVERIFY(!QFile::exists(m_savePath));
         // Next at the mode step leads to Start again, captioned for an upgrade.
-        w.cmdOk->click();
+        c.cmdOk->click();
         QVERIFY(atStartStep(w));
-        QCOMPARE(w.cmdStart->text(), strStartUpgr);
+        QCOMPARE(c.cmdStart->text(), strStartUpgr);
 
         QCOMPARE(unit.firmware(), readAll(m_unitImage));
         QCOMPARE(unit.number("link_requests") > 0, unitLinked);
@@ -415,31 +416,31 @@ private slots:
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
 
-        const auto inPhase = [&w, phase] {
-            const QString status = w.Text1(6)->toPlainText();
-            const bool bar = !w.ProgressBar1->isHidden();
+        const auto inPhase = [this, phase] {
+            const QString status = c.Text1(6)->toPlainText();
+            const bool bar = !c.ProgressBar1->isHidden();
             if (phase == "linking")
                 return status == strLinking;
             if (phase == "blocks")
-                return bar && status.startsWith(strBackUpActive) && w.ProgressBar1->Value() > 0.1f;
+                return bar && status.startsWith(strBackUpActive) && c.ProgressBar1->Value() > 0.1f;
             if (phase == "erase")
                 return status == strErasing;
-            return bar && status.startsWith(strUpgrActive) && w.ProgressBar1->Value() > 0.1f;
+            return bar && status.startsWith(strUpgrActive) && c.ProgressBar1->Value() > 0.1f;
         };
         bool acted = false;
         auto trigger = when(inPhase, [&] {
             acted = true;
             if (byKey)
-                QTest::keyClick(w.Text1(6), Qt::Key_Shift);
+                QTest::keyClick(c.Text1(6), Qt::Key_Shift);
             else
-                w.cmdAnnulla->click();
+                c.cmdAnnulla->click();
         });
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         QVERIFY(acted);
         QVERIFY(w.isLoaded());
         checkNormalEnding(w, strTransferBroken);
-        QVERIFY(w.txtError->isHidden());
+        QVERIFY(c.txtError->isHidden());
         checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));
         if (phase == "blocks") // the partial working copy stays where it is
@@ -511,11 +512,11 @@ private slots:
         EndSignals::install([&ended](int number) { ended = number; });
         QStringList atSignal;
         auto trigger = when(
-            [&w, phase] {
+            [this, &w, phase] {
                 if (!w.isLoaded() || phase == "start step")
                     return false;
-                const QString status = w.Text1(6)->toPlainText();
-                const bool moving = !w.ProgressBar1->isHidden() && w.ProgressBar1->Value() > 0.1f;
+                const QString status = c.Text1(6)->toPlainText();
+                const bool moving = !c.ProgressBar1->isHidden() && c.ProgressBar1->Value() > 0.1f;
                 return phase == "linking" ? status == strLinking
                      : moving && status.startsWith(phase == "blocks" ? strBackUpActive : strUpgrActive);
             },
@@ -526,11 +527,11 @@ private slots:
         if (phase == "start step")
             ::kill(::getpid(), signo);
         else
-            w.cmdStart->click();
+            c.cmdStart->click();
 
         QVERIFY(testutil::pumpUntil([&] { return ended.has_value(); }));
         QCOMPARE(*ended, signo);
-        QVERIFY(!w.isLoaded() && !w.MSComm1->PortOpen());
+        QVERIFY(!w.isLoaded() && !w.MSComm1().PortOpen());
         QCOMPARE(unit.hostDescriptors(), 0);
         QCOMPARE(beside(), QStringList{"saved.bak"});
         QCOMPARE(readAll(m_savePath), QByteArray("OLD BACKUP"));
@@ -558,11 +559,11 @@ private slots:
         frmIstruzioni &w = toStartStep(unit.device(), backup);
         QVERIFY(atStartStep(w));
 
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         QVERIFY(unit.waitForEnd());
-        QVERIFY(!w.txtError->isHidden());
-        QCOMPARE(w.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
+        QVERIFY(!c.txtError->isHidden());
+        QCOMPARE(c.txtError->text(), CommEvents::eventText(CommEvents::comEventDeviceLost));
         checkNormalEnding(w, strTransferBroken);
         checkNothingOpen(unit);
         QVERIFY(!QFile::exists(m_savePath));
@@ -591,10 +592,12 @@ private slots:
         QFETCH(bool, duringLink);
         QFETCH(QString, text);
 
-        frmIstruzioni &w = freshWindow();
         auto owned = std::make_unique<FakeCommPort>();
         FakeCommPort *port = owned.get();
-        w.setCommControl(std::move(owned));
+        frmIstruzioni &w = freshWindow(std::move(owned));
+        // The scripted port has the probe's answer in as the probe is written,
+        // and no descriptor to wake the pump: a short wait finds it.
+        w.setProbeTiming(shortProbe());
         int records = 0;
         const auto raise = [port, event] {
             QTimer::singleShot(0, port, [port, event] { port->raiseComm(qint16(event)); });
@@ -611,32 +614,32 @@ private slots:
                 raise();
             return QByteArray(1, '\x06'); // "B", each record, the trailer
         };
-        w.cmdOk->click();
-        w.cmdCom->click();
+        c.cmdOk->click();
+        c.cmdCom->click();
         QCOMPARE(intComPort, qint16(1));
-        w.cmdOk->click();
-        w.optUpgr->click();
-        w.cmdOk->click();
+        c.cmdOk->click();
+        c.optUpgr->click();
+        c.cmdOk->click();
         answerDialogs();
         QVERIFY(atStartStep(w));
 
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         if (text.isEmpty()) {
             checkNormalEnding(w, strUpgrDone);
-            QVERIFY(w.txtError->isHidden());
+            QVERIFY(c.txtError->isHidden());
             QCOMPARE(records, 61);
         } else {
             checkNormalEnding(w, strTransferBroken);
-            QVERIFY(!w.txtError->isHidden());
-            QCOMPARE(w.txtError->text(), text);
+            QVERIFY(!c.txtError->isHidden());
+            QCOMPARE(c.txtError->text(), text);
             QCOMPARE(records, 3);
         }
         QVERIFY(port->log.last().startsWith("Close 1"));
         // After the run the bar is hidden: a later error is not shown.
-        const QString shown = w.txtError->text();
+        const QString shown = c.txtError->text();
         port->raiseComm(1008);
-        QCOMPARE(w.txtError->text(), shown);
+        QCOMPARE(c.txtError->text(), shown);
         QVERIFY(strFerma.isEmpty());
     }
 
@@ -651,26 +654,26 @@ private slots:
         QVERIFY(atStartStep(w));
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.cmdStart->setFocus();
+        c.cmdStart->setFocus();
 
         std::optional<bool> closed;
         QWidget *focus = nullptr;
         bool strayKeyStopped = true;
-        auto trigger = when([&w] { return w.ProgressBar1 && w.ProgressBar1->Value() > 0.05f; },
+        auto trigger = when([this] { return c.ProgressBar1 && c.ProgressBar1->Value() > 0.05f; },
                             [&] {
                                 focus = QApplication::focusWidget();
                                 QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_A); // to the focus widget
                                 strayKeyStopped = stopRequested();
                                 closed = w.close();
                             });
-        w.cmdStart->click();
+        c.cmdStart->click();
 
         QCOMPARE(focus, static_cast<QWidget *>(&w));
         QVERIFY(!strayKeyStopped);
         QCOMPARE(closed, std::optional<bool>(false));
         QVERIFY(w.isLoaded() && w.isVisible());
-        QCOMPARE(w.Text1(6)->toPlainText(), strTransferBroken);
-        QVERIFY(!w.MSComm1->PortOpen());
+        QCOMPARE(c.Text1(6)->toPlainText(), strTransferBroken);
+        QVERIFY(!w.MSComm1().PortOpen());
         QVERIFY(strFerma.isEmpty());
         checkNothingOpen(unit);
         QCOMPARE(unit.number("upgrades_completed"), 0);

@@ -1,8 +1,8 @@
-// The serial area's suites, in two executables: test_serial (pure cores and
-// the port test over fake ports; builds and runs on every platform) and
-// test_serial_pty (the real control over pseudo-terminals; POSIX only). Test
-// function names on the command line select the suites that have them;
-// without names all run.
+// The serial area's suites, in two executables: test_serial (pure cores, the
+// table of error numbers and the port test over fake ports; builds and runs
+// on every platform) and test_serial_pty (the real control over
+// pseudo-terminals; POSIX only). Test function names on the command line
+// select the suites that have them; without names all run.
 #include <QCoreApplication>
 #include <QMetaMethod>
 #include <QTest>
@@ -15,6 +15,7 @@
 #endif
 
 void addPureSuites(std::vector<std::unique_ptr<QObject>> &suites);
+void addErrorNumberSuites(std::vector<std::unique_ptr<QObject>> &suites);
 void addPortTestSuites(std::vector<std::unique_ptr<QObject>> &suites);
 void addDeviceSuites(std::vector<std::unique_ptr<QObject>> &suites);
 
@@ -53,6 +54,7 @@ int main(int argc, char **argv)
     addDeviceSuites(suites);
 #else
     addPureSuites(suites);
+    addErrorNumberSuites(suites);
     addPortTestSuites(suites);
 #endif
 

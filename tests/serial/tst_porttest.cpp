@@ -4,6 +4,7 @@
 #include "FakeCommPort.h"
 #include "FakePump.h"
 #include "FakeViews.h"
+#include "LineSettings.h"
 #include "ScriptedUnit.h"
 #include "Testfile.h"
 #include "Variabili.h"

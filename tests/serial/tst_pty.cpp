@@ -2,6 +2,7 @@
 // the test owns.
 #include "CommEvents.h"
 #include "EventPump.h"
+#include "FakeCommPort.h"
 #include "FakeViews.h"
 #include "LocalUser.h"
 #include "MSComm.h"
@@ -32,12 +33,11 @@
 using namespace std::chrono_literals;
 using Clock = EventPump::Clock;
 using testutil::mapPorts;
+using testutil::patientProbe;
 using testutil::pumpUntil;
+using testutil::shortProbe;
 
 namespace {
-
-// Probe waits short enough for a quick suite, long enough for a busy machine.
-const ProbeTiming kFastTiming{150ms, 0.02};
 
 // Waits for the peer without running any event of this program.
 bool peerReceives(const PtyPeer &peer, qsizetype size)
@@ -119,7 +119,7 @@ void TestEventPump::timersRunWithoutEndingThePass()
     timer.setInterval(1);
     connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
     timer.start();
-    const Clock::time_point deadline = Clock::now() + 40ms;
+    const Clock::time_point deadline = Clock::now() + 300ms;
     EventPump::instance().DoEventsUntil(deadline);
     QVERIFY(Clock::now() >= deadline);
     QVERIFY(ticks > 1); // window events kept running during the wait
@@ -179,6 +179,7 @@ void TestDevices::serialInputEndsThePass()
     comm.setPortOpen(false);
 }
 
+// Short waits where the line stays silent; the answer at 9600 is waited for.
 void TestDevices::foundAt9600OnCom2()
 {
     PtyPeer com1, com2;
@@ -186,9 +187,10 @@ void TestDevices::foundAt9600OnCom2()
     com2.answerProbesAt(9600);
     mapPorts({com1.slavePath(), com2.slavePath(), "", ""});
 
-    MSComm comm;
+    FakeCommPort comm(std::make_unique<MSComm>());
+    comm.awaitProbeAnswer(2, 9600);
     RecordingView view;
-    QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, shortProbe()), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
 
     QStringList expected = probingTexts(1) + probingTexts(2, 7); // up to 9600
@@ -217,10 +219,12 @@ void TestDevices::staleBytesAreNotCounted()
     QCOMPARE(comm.Input(), QByteArray("fresh"));
     QCOMPARE(comm.Input(), QByteArray());
 
-    // An answer that came at one setting is not counted at the next one.
+    // An answer that came at one setting is not counted at the next one: it
+    // waits in the line's buffer while the port is closed...
     QVERIFY(peer.send("late answer"));
-    ::usleep(20000);
     comm.setPortOpen(false);
+    QTRY_COMPARE(bytesWaitingOn(peer.slavePath()), 11);
+    // ...and the next open empties it.
     comm.setSettings(QStringLiteral("19200,N,8,1"));
     comm.setPortOpen(true);
     QCOMPARE(comm.InBufferCount(), 0);
@@ -291,11 +295,12 @@ void TestDevices::peerGoneDuringPortTest()
     com2.answerProbesAt(1200);
     mapPorts({com1.slavePath(), com2.slavePath(), "", ""});
 
-    MSComm comm;
+    FakeCommPort comm(std::make_unique<MSComm>());
+    comm.awaitProbeAnswer(2, 1200);
     int lost = 0;
     connect(&comm, &CommControl::OnComm, this, [&] { lost += comm.CommEvent() == CommEvents::comEventDeviceLost; });
     RecordingView view;
-    QCOMPARE(runPortTest(comm, EventPump::instance(), view, kFastTiming), PortTestEnding::Found);
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, shortProbe()), PortTestEnding::Found);
     QCOMPARE(Variabili::intComPort, qint16(2));
     QCOMPARE(view.unavailable, QStringList{"1 Other"});
     QVERIFY(lost <= 1);
@@ -558,8 +563,10 @@ void TestDevices::answerInBursts_data()
 }
 
 // The answer comes at 110 baud in bursts spread over many passes of the
-// first wait (about half a second): the count after the pass in which each
-// burst lands decides. Found: one probe; otherwise one per setting.
+// first wait: the count after the pass in which each burst lands decides.
+// Found: one probe, in a wait long enough for every burst however busy the
+// machine (it ends with the thirtieth byte); otherwise one probe per setting,
+// in short waits (no count these bursts can make is 30, whenever they land).
 void TestDevices::answerInBursts()
 {
     QFETCH(QList<int>, bursts);
@@ -571,7 +578,7 @@ void TestDevices::answerInBursts()
     mapPorts({peer.slavePath(), "", "", ""});
     MSComm comm;
     RecordingView view;
-    QCOMPARE(runPortTest(comm, EventPump::instance(), view, ProbeTiming{400ms, 0.02}),
+    QCOMPARE(runPortTest(comm, EventPump::instance(), view, found ? patientProbe() : ProbeTiming{400ms, 0.02}),
              found ? PortTestEnding::Found : PortTestEnding::NoPort);
     QCOMPARE(view.statusTexts().last(), found ? Variabili::strConnected + QStringLiteral("1") : Variabili::strNoPort);
     QTRY_COMPARE(peer.received(), QByteArray(found ? 1 : kProbeSettingCount, '\x02'));

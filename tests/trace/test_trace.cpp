@@ -6,8 +6,9 @@
 
 #include "CommControl.h"
 #include "EventPump.h"
+#include "FakeCommPort.h"
 #include "FakeViews.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "MSComm.h"
 #include "PortTest.h"
 #include "PtyPeer.h"
@@ -398,9 +399,11 @@ private slots:
 
         const QString path = freshPath();
         QVERIFY(Trace::open(path));
-        MSComm port;
+        // Short waits at the silent settings; the unit's answer is waited for.
+        FakeCommPort port(std::make_unique<MSComm>());
+        port.awaitProbeAnswer(1, 2400);
         RecordingView view;
-        runPortTest(port, EventPump::instance(), view, ProbeTiming{150ms, 0.02});
+        runPortTest(port, EventPump::instance(), view, testutil::shortProbe());
         Trace::close();
         if (unit)
             unit->stop();

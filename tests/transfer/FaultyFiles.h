@@ -2,6 +2,7 @@
 // Faulty inputs made for real, for the file tables of the transfer suite: one
 // implementation file per platform (FaultyFiles_unix.cpp, FaultyFiles_win.cpp).
 
+#include "BackupWriter.h"
 #include "ImageFile.h"
 #include "RunTimeError.h"
 

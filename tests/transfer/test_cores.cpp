@@ -5,7 +5,9 @@
 
 #include "FaultyFiles.h"
 #include "ScriptedUnit.h"
+#include "BackupWriter.h"
 #include "ImageFile.h"
+#include "SaveTarget.h"
 #include "Progress.h"
 #include "Protocol.h"
 #include "RunTimeError.h"

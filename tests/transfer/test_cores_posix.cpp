@@ -6,7 +6,7 @@
 // Windows; test_cores.cpp holds the tables both platforms run.
 
 #include "FaultyFiles.h"
-#include "ImageFile.h"
+#include "BackupWriter.h"
 #include "LocalUser.h"
 #include "ProcedureRig.h"
 #include "TestUtil.h"

@@ -71,7 +71,7 @@ inline FakeCommPort *freshPort(frmIstruzioni &window)
 /// Unload the window whatever its state, and let the destroyed controls go.
 inline void forceUnload(frmIstruzioni &window)
 {
-    if (auto *port = dynamic_cast<FakeCommPort *>(window.MSComm1)) {
+    if (auto *port = dynamic_cast<FakeCommPort *>(&window.MSComm1())) {
         port->reportPortOpen(std::nullopt);
         port->open = false;
     }
@@ -86,32 +86,33 @@ namespace wizardtest {
 /// What the port test leaves on the window when the unit answers on `port`.
 inline void portTestFinds(frmIstruzioni &w, int port)
 {
+    const frmIstruzioni::Controls &c = w.controls();
     using namespace Variabili;
-    w.Text1(6)->show();
+    c.Text1(6)->show();
     intComPort = qint16(port);
-    w.Text1(6)->setPlainText(strConnected + QString::number(port));
-    w.FraCom->hide();
-    w.cmdCom->hide();
-    w.cmdOk->show();
-    w.cmdPrec->show();
-    w.Image4->show();
-    w.Text1(0)->setPlainText(strIstrPowerOff);
+    c.Text1(6)->setPlainText(strConnected + QString::number(port));
+    c.FraCom->hide();
+    c.cmdCom->hide();
+    c.cmdOk->show();
+    c.cmdPrec->show();
+    c.Image4->show();
+    c.Text1(0)->setPlainText(strIstrPowerOff);
 }
 
 /// What the port test leaves on the window when no port answers; `opened` are
 /// the ports it could open.
 inline void portTestFindsNone(frmIstruzioni &w, const QList<int> &opened)
 {
+    const frmIstruzioni::Controls &c = w.controls();
     using namespace Variabili;
-    w.Text1(6)->show();
-    w.Text1(6)->setPlainText(strNoPort);
-    w.cmdCom->hide();
-    w.cmdPrec->show();
-    w.FraCom->setTitle(strFraCom);
-    w.FraCom->show();
-    QRadioButton *options[] = {w.optCom1, w.optCom2, w.optCom3, w.optCom4};
+    c.Text1(6)->show();
+    c.Text1(6)->setPlainText(strNoPort);
+    c.cmdCom->hide();
+    c.cmdPrec->show();
+    c.FraCom->setTitle(strFraCom);
+    c.FraCom->show();
     for (int port : opened)
-        options[port - 1]->setEnabled(true);
+        c.optCom(port)->setEnabled(true);
 }
 
 enum class Step { Cable, PortTest, ManualPort, PowerOff, Mode, Start };
@@ -127,7 +128,7 @@ inline void walkTo(frmIstruzioni &w, Step step)
         return;
     if (step == Step::ManualPort) {
         portTestFindsNone(w, {2, 3});
-        w.optCom2->click();
+        w.controls().optCom2->click();
         return;
     }
     portTestFinds(w, 2);

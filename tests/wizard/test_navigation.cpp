@@ -45,16 +45,17 @@ struct Snapshot
 
 Snapshot snapshot(frmIstruzioni &w)
 {
+    const frmIstruzioni::Controls &c = w.controls();
     Snapshot s;
     s.shown = shownControls(w);
-    s.instruction = w.Text1(0)->toPlainText();
-    s.status = w.Text1(6)->toPlainText();
-    s.start = w.cmdStart->text();
-    s.com = w.cmdCom->text();
-    s.fraCom = w.FraCom->title();
-    s.fraMode = w.fraMode->title();
-    for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{w.optCom1, w.optCom2, w.optCom3, w.optCom4,
-                                                                      w.optBakUp, w.optUpgr, w.cmdCom, w.cmdStart}) {
+    s.instruction = c.Text1(0)->toPlainText();
+    s.status = c.Text1(6)->toPlainText();
+    s.start = c.cmdStart->text();
+    s.com = c.cmdCom->text();
+    s.fraCom = c.FraCom->title();
+    s.fraMode = c.fraMode->title();
+    for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{c.optCom1, c.optCom2, c.optCom3, c.optCom4,
+                                                                      c.optBakUp, c.optUpgr, c.cmdCom, c.cmdStart}) {
         s.checked << b->isChecked();
         s.enabled << b->isEnabled();
     }
@@ -67,6 +68,7 @@ class TestNavigation : public QObject
 {
     Q_OBJECT
     frmIstruzioni &w = frmIstruzioni::instance();
+    const frmIstruzioni::Controls &c = w.controls();
 
     void open(Loader loader = &Testfile::LoadEnglish)
     {
@@ -95,23 +97,23 @@ private slots:
     {
         QFETCH(Loader, loader);
         open(loader);
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrTest);
         QCOMPARE(shownControls(w), sorted(kPortTestStep));
         QCOMPARE(bytMode, quint8(1)); // Backup + Upgrade is preselected
 
         portTestFinds(w, 3);
         QCOMPARE(shownControls(w), sorted(kPowerOffStep));
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrMode);
-        QCOMPARE(w.fraMode->title(), strFramode);
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrMode);
+        QCOMPARE(c.fraMode->title(), strFramode);
         QCOMPARE(shownControls(w), sorted(kModeStep));
 
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrStart);
-        QCOMPARE(w.cmdStart->text(), strStartBackUp);
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrStart);
+        QCOMPARE(c.cmdStart->text(), strStartBackUp);
         QCOMPARE(shownControls(w), sorted(kStartStep));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + QStringLiteral("3"));
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + QStringLiteral("3"));
         QCOMPARE(bytMode, quint8(1));
         QCOMPARE(intComPort, qint16(3));
     }
@@ -125,29 +127,29 @@ private slots:
         QFETCH(Loader, loader);
         open(loader);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.cmdOk->click();
+        c.cmdOk->click();
         portTestFindsNone(w, {2, 3});
         QCOMPARE(shownControls(w), sorted(kManualPortStep));
-        QCOMPARE(w.FraCom->title(), strFraCom);
+        QCOMPARE(c.FraCom->title(), strFraCom);
 
-        QTest::mouseClick(w.optCom1, Qt::LeftButton); // disabled: the test could not open it
-        QVERIFY(!w.optCom1->isChecked());
+        QTest::mouseClick(c.optCom1, Qt::LeftButton); // disabled: the test could not open it
+        QVERIFY(!c.optCom1->isChecked());
         QCOMPARE(intComPort, qint16(0));
-        QVERIFY(w.cmdOk->isHidden());
+        QVERIFY(c.cmdOk->isHidden());
 
-        QTest::mouseClick(w.optCom2, Qt::LeftButton);
+        QTest::mouseClick(c.optCom2, Qt::LeftButton);
         QCOMPARE(intComPort, qint16(2));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + QStringLiteral("2"));
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + QStringLiteral("2"));
         QCOMPARE(shownControls(w), sorted(kManualPortStep + QStringList{"cmdOk"}));
 
-        QTest::mouseClick(w.optCom3, Qt::LeftButton); // another choice replaces the first
+        QTest::mouseClick(c.optCom3, Qt::LeftButton); // another choice replaces the first
         QCOMPARE(intComPort, qint16(3));
-        QCOMPARE(w.Text1(6)->toPlainText(), strConnected + QStringLiteral("3"));
+        QCOMPARE(c.Text1(6)->toPlainText(), strConnected + QStringLiteral("3"));
 
-        QTest::mouseClick(w.cmdOk, Qt::LeftButton);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+        QTest::mouseClick(c.cmdOk, Qt::LeftButton);
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
         QCOMPARE(shownControls(w), sorted(kPowerOffStep));
-        QVERIFY(w.optCom3->isChecked());
+        QVERIFY(c.optCom3->isChecked());
     }
 
     // The status text of a port choice in English, digit right after the text.
@@ -155,7 +157,7 @@ private slots:
     {
         open();
         walkTo(w, Step::ManualPort);
-        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("K410 connected to Com port2"));
+        QCOMPARE(c.Text1(6)->toPlainText(), QStringLiteral("K410 connected to Com port2"));
     }
 
     // Previous from the manual-port step: no option selected, status line hidden;
@@ -164,20 +166,20 @@ private slots:
     {
         open();
         walkTo(w, Step::ManualPort);
-        QVERIFY(w.optCom2->isChecked());
-        w.cmdPrec->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+        QVERIFY(c.optCom2->isChecked());
+        c.cmdPrec->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrTest);
         QCOMPARE(shownControls(w), sorted(kPortTestStep));
-        QVERIFY(w.cmdCom->isEnabled());
-        for (QRadioButton *option : {w.optCom1, w.optCom2, w.optCom3, w.optCom4})
+        QVERIFY(c.cmdCom->isEnabled());
+        for (QRadioButton *option : {c.optCom1, c.optCom2, c.optCom3, c.optCom4})
             QVERIFY(!option->isChecked());
         QCOMPARE(intComPort, qint16(2));
 
         // The next test finds nothing again: the frame shows with no choice made.
         portTestFindsNone(w, {2, 3});
         QCOMPARE(shownControls(w), sorted(kManualPortStep));
-        QVERIFY(!w.optCom2->isChecked());
-        QVERIFY(w.cmdOk->isHidden());
+        QVERIFY(!c.optCom2->isChecked());
+        QVERIFY(c.cmdOk->isHidden());
     }
 
     // Previous from the power-off step: the status line is emptied but stays,
@@ -186,15 +188,15 @@ private slots:
     {
         open();
         walkTo(w, Step::ManualPort);
-        w.cmdOk->click();
-        w.cmdCom->setEnabled(false); // as the port test leaves it
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
-        w.cmdPrec->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+        c.cmdOk->click();
+        c.cmdCom->setEnabled(false); // as the port test leaves it
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
+        c.cmdPrec->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrTest);
         QCOMPARE(shownControls(w), sorted(QStringList(kPortTestStep) << "Text1_6"));
-        QCOMPARE(w.Text1(6)->toPlainText(), QString());
-        QVERIFY(w.cmdCom->isEnabled());
-        QVERIFY(w.optCom2->isChecked());
+        QCOMPARE(c.Text1(6)->toPlainText(), QString());
+        QVERIFY(c.cmdCom->isEnabled());
+        QVERIFY(c.optCom2->isChecked());
         QCOMPARE(intComPort, qint16(2));
     }
 
@@ -203,13 +205,13 @@ private slots:
     {
         open();
         walkTo(w, Step::Mode);
-        w.cmdPrec->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
+        c.cmdPrec->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
         QCOMPARE(shownControls(w), sorted(kPowerOffStep));
-        w.fraMode->setTitle(QStringLiteral("stale"));
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrMode);
-        QCOMPARE(w.fraMode->title(), QStringLiteral("Select upgrade method "));
+        c.fraMode->setTitle(QStringLiteral("stale"));
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrMode);
+        QCOMPARE(c.fraMode->title(), QStringLiteral("Select upgrade method "));
         QCOMPARE(shownControls(w), sorted(kModeStep));
     }
 
@@ -231,14 +233,14 @@ private slots:
         open();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         walkTo(w, Step::Mode);
-        w.optUpgr->click();
+        c.optUpgr->click();
         bytMode = 7; // so that each step below must write it
         QTest::mouseClick(w.findChild<QRadioButton *>(option), Qt::LeftButton);
         QCOMPARE(bytMode, mode);
         bytMode = 7;
-        w.cmdOk->click();
+        c.cmdOk->click();
         QCOMPARE(bytMode, mode);
-        QCOMPARE(w.cmdStart->text(), caption);
+        QCOMPARE(c.cmdStart->text(), caption);
         QCOMPARE(shownControls(w), sorted(kStartStep));
     }
 
@@ -248,9 +250,9 @@ private slots:
         open();
         walkTo(w, Step::Mode);
         bytMode = 1;
-        w.optUpgr->setChecked(true);
+        c.optUpgr->setChecked(true);
         QCOMPARE(bytMode, quint8(1));
-        w.optUpgr->click();
+        c.optUpgr->click();
         QCOMPARE(bytMode, quint8(2));
     }
 
@@ -262,28 +264,28 @@ private slots:
         walkTo(w, Step::Start);
         QCOMPARE(bytMode, quint8(1));
         // The error ending of the transfer:
-        w.Text1(0)->setPlainText(strIstrMode);
-        w.cmdOk->show();
-        w.cmdPrec->show();
-        w.fraMode->show();
-        frmIstruzioni::clearOptions({w.optBakUp, w.optUpgr});
-        QVERIFY(!w.optBakUp->isChecked());
-        QVERIFY(!w.optUpgr->isChecked());
-        QVERIFY(w.optBakUp->autoExclusive());
-        w.cmdStart->setEnabled(true);
+        c.Text1(0)->setPlainText(strIstrMode);
+        c.cmdOk->show();
+        c.cmdPrec->show();
+        c.fraMode->show();
+        frmIstruzioni::clearOptions({c.optBakUp, c.optUpgr});
+        QVERIFY(!c.optBakUp->isChecked());
+        QVERIFY(!c.optUpgr->isChecked());
+        QVERIFY(c.optBakUp->autoExclusive());
+        c.cmdStart->setEnabled(true);
 
-        w.cmdOk->click();
+        c.cmdOk->click();
         QCOMPARE(bytMode, quint8(1));
-        QCOMPARE(w.cmdStart->text(), strStartUpgr);
+        QCOMPARE(c.cmdStart->text(), strStartUpgr);
         QCOMPARE(shownControls(w), sorted(kStartStep));
 
         // The options are still exclusive after the clear.
-        w.Text1(0)->setPlainText(strIstrMode);
-        w.fraMode->show();
-        w.optBakUp->click();
-        w.optUpgr->click();
-        QVERIFY(!w.optBakUp->isChecked());
-        QVERIFY(w.optUpgr->isChecked());
+        c.Text1(0)->setPlainText(strIstrMode);
+        c.fraMode->show();
+        c.optBakUp->click();
+        c.optUpgr->click();
+        QVERIFY(!c.optBakUp->isChecked());
+        QVERIFY(c.optUpgr->isChecked());
     }
 
     void noRuleNoChange_data()
@@ -323,18 +325,18 @@ private slots:
         Testfile::LoadEnglish();
         w.Load();
         QVERIFY(!w.isVisible());
-        w.cmdOk->click();
+        c.cmdOk->click();
         portTestFindsNone(w, {1});
         w.cmdPrec_Click(); // manual-port step -> port-test step
-        QVERIFY(w.FraCom->isHidden());
-        QVERIFY(w.Text1(6)->isHidden());
-        w.FraCom->show();
+        QVERIFY(c.FraCom->isHidden());
+        QVERIFY(c.Text1(6)->isHidden());
+        c.FraCom->show();
         w.cmdOk_Click(); // a shown port frame is the manual-port step
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrPowerOff);
-        QVERIFY(w.FraCom->isHidden());
-        QVERIFY(!w.Image4->isHidden());
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrPowerOff);
+        QVERIFY(c.FraCom->isHidden());
+        QVERIFY(!c.Image4->isHidden());
         // An instruction that differs by one trailing space is not a step.
-        w.Text1(0)->setPlainText(strIstrPowerOff + QLatin1Char(' '));
+        c.Text1(0)->setPlainText(strIstrPowerOff + QLatin1Char(' '));
         const Snapshot before = snapshot(w);
         w.cmdOk_Click();
         QVERIFY(snapshot(w) == before);
@@ -366,28 +368,28 @@ private slots:
         if (step == 6) {
             // A transfer in progress, as the procedure shows it.
             walkTo(w, Step::Start);
-            w.cmdStart->hide();
-            w.Text1(0)->setPlainText(strIstrPowerOn);
-            w.Text1(6)->setPlainText(strUpgrActive + QStringLiteral("     (/home/service/k410/release 1.07.bio)"));
-            w.ProgressBar1->setValue(37.5f);
-            w.ProgressBar1->show();
-            w.Label2->setText(QStringLiteral("29738 byte 37%"));
-            w.Label2->show();
-            w.Image5->show();
-            w.Image6->show();
-            w.txtError->setText(QStringLiteral("Carrier Detect Timeout"));
-            w.txtError->show();
+            c.cmdStart->hide();
+            c.Text1(0)->setPlainText(strIstrPowerOn);
+            c.Text1(6)->setPlainText(strUpgrActive + QStringLiteral("     (/home/service/k410/release 1.07.bio)"));
+            c.ProgressBar1->setValue(37.5f);
+            c.ProgressBar1->show();
+            c.Label2->setText(QStringLiteral("29738 byte 37%"));
+            c.Label2->show();
+            c.Image5->show();
+            c.Image6->show();
+            c.txtError->setText(QStringLiteral("Carrier Detect Timeout"));
+            c.txtError->show();
         } else {
             walkTo(w, Step(step));
             if (step == int(Step::ManualPort)) {
-                frmIstruzioni::clearOptions({w.optCom2});
-                w.Text1(6)->setPlainText(strNoPort);
+                frmIstruzioni::clearOptions({c.optCom2});
+                c.Text1(6)->setPlainText(strNoPort);
             }
         }
         QCoreApplication::processEvents();
 
-        QTextEdit *box = w.Text1(0);
-        QWidget *form = w.fraTasti->parentWidget();
+        QTextEdit *box = c.Text1(0);
+        QWidget *form = c.fraTasti->parentWidget();
         QTextDocument *document = box->document();
         for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
             const QPointF origin = document->documentLayout()->blockBoundingRect(block).topLeft();
@@ -399,13 +401,13 @@ private slots:
                 QVERIFY2(box->viewport()->rect().contains(inViewport),
                          qPrintable(QStringLiteral("line %1 leaves the instruction box").arg(i + 1)));
                 const QRect inForm(box->viewport()->mapTo(form, inViewport.topLeft()), inViewport.size());
-                QVERIFY2(!inForm.intersects(w.fraTasti->geometry()),
+                QVERIFY2(!inForm.intersects(c.fraTasti->geometry()),
                          qPrintable(QStringLiteral("line %1 runs under the button bar").arg(i + 1)));
             }
         }
-        if (!w.Text1(6)->isHidden()) {
-            const QSizeF status = w.Text1(6)->document()->size();
-            QVERIFY2(status.height() <= w.Text1(6)->viewport()->height(),
+        if (!c.Text1(6)->isHidden()) {
+            const QSizeF status = c.Text1(6)->document()->size();
+            QVERIFY2(status.height() <= c.Text1(6)->viewport()->height(),
                      qPrintable(QStringLiteral("status line needs %1 px").arg(status.height())));
         }
 

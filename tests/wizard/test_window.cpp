@@ -26,6 +26,7 @@ class TestWindow : public QObject
 {
     Q_OBJECT
     frmIstruzioni &w = frmIstruzioni::instance();
+    const frmIstruzioni::Controls &c = w.controls();
     FakeCommPort *port = nullptr;
 
     void open(Loader loader)
@@ -62,37 +63,37 @@ private slots:
         QFETCH(QString, portTest);
         open(loader);
         QCOMPARE(w.windowTitle(), title);
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
-        QCOMPARE(w.cmdCom->text(), portTest);
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrCable);
+        QCOMPARE(c.cmdCom->text(), portTest);
 
         QCOMPARE(shownControls(w), sorted({"Text1_0", "fraTasti", "cmdOk", "cmdAnnulla", "Image1", "Image2",
                                            "Image3", "Image7", "Image8", "Label3", "Label4", "Label5"}));
-        QCOMPARE(w.cmdOk->text(), QStringLiteral("Next"));
-        QCOMPARE(w.cmdPrec->text(), QStringLiteral("Preview"));
-        QCOMPARE(w.cmdAnnulla->text(), QStringLiteral("Exit"));
-        QCOMPARE(w.cmdStart->text(), QStringLiteral("Start"));
-        QCOMPARE(w.optCom1->text(), QStringLiteral("Com1"));
-        QCOMPARE(w.optCom4->text(), QStringLiteral("Com4"));
-        QCOMPARE(w.optBakUp->text(), QStringLiteral("Backup + Upgrade"));
-        QCOMPARE(w.optUpgr->text(), QStringLiteral("Upgrade"));
-        QCOMPARE(w.Label4->text(), QStringLiteral("DB9                 DB9/25"));
-        QCOMPARE(w.FraCom->title(), QStringLiteral("strFraCom"));
-        QCOMPARE(w.fraMode->title(), QStringLiteral("strFramode"));
-        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
-        QVERIFY(w.txtError->text().isEmpty());
+        QCOMPARE(c.cmdOk->text(), QStringLiteral("Next"));
+        QCOMPARE(c.cmdPrec->text(), QStringLiteral("Preview"));
+        QCOMPARE(c.cmdAnnulla->text(), QStringLiteral("Exit"));
+        QCOMPARE(c.cmdStart->text(), QStringLiteral("Start"));
+        QCOMPARE(c.optCom1->text(), QStringLiteral("Com1"));
+        QCOMPARE(c.optCom4->text(), QStringLiteral("Com4"));
+        QCOMPARE(c.optBakUp->text(), QStringLiteral("Backup + Upgrade"));
+        QCOMPARE(c.optUpgr->text(), QStringLiteral("Upgrade"));
+        QCOMPARE(c.Label4->text(), QStringLiteral("DB9                 DB9/25"));
+        QCOMPARE(c.FraCom->title(), QStringLiteral("strFraCom"));
+        QCOMPARE(c.fraMode->title(), QStringLiteral("strFramode"));
+        QCOMPARE(c.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
+        QVERIFY(c.txtError->text().isEmpty());
 
-        QVERIFY(w.optBakUp->isChecked());
-        QVERIFY(!w.optUpgr->isChecked());
-        for (QRadioButton *option : {w.optCom1, w.optCom2, w.optCom3, w.optCom4}) {
+        QVERIFY(c.optBakUp->isChecked());
+        QVERIFY(!c.optUpgr->isChecked());
+        for (QRadioButton *option : {c.optCom1, c.optCom2, c.optCom3, c.optCom4}) {
             QVERIFY(!option->isEnabled());
             QVERIFY(!option->isChecked());
         }
-        QVERIFY(!w.Text1(0)->isEnabled());
-        QVERIFY(w.Text1(6)->isEnabled());
-        QCOMPARE(w.ProgressBar1->Value(), 0.0f);
-        QVERIFY(w.dlgOpen && w.dlgOpen->FileName.isEmpty());
+        QVERIFY(!c.Text1(0)->isEnabled());
+        QVERIFY(c.Text1(6)->isEnabled());
+        QCOMPARE(c.ProgressBar1->Value(), 0.0f);
+        QVERIFY(c.dlgOpen && c.dlgOpen->FileName.isEmpty());
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.cmdOk));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(c.cmdOk));
     }
 
     void geometry_data()
@@ -135,34 +136,34 @@ private slots:
     void colorsAndFonts()
     {
         open(&Testfile::LoadEnglish);
-        const QPalette box = w.Text1(0)->palette();
+        const QPalette box = c.Text1(0)->palette();
         QCOMPARE(box.color(QPalette::Disabled, QPalette::Text), QColor(0, 0, 0));
         QCOMPARE(box.color(QPalette::Disabled, QPalette::Base), QColor(224, 224, 224));
         QCOMPARE(w.palette().color(QPalette::Window), QColor(0, 192, 192));
-        QCOMPARE(w.Text1(6)->palette().color(QPalette::Text), QColor(255, 255, 0));
-        QCOMPARE(w.Text1(6)->palette().color(QPalette::Base), QColor(0, 192, 192));
-        QCOMPARE(w.FraCom->palette().color(QPalette::Window), QColor(255, 224, 192));
-        QCOMPARE(w.fraTasti->palette().color(QPalette::Window), QColor(0, 0, 192));
+        QCOMPARE(c.Text1(6)->palette().color(QPalette::Text), QColor(255, 255, 0));
+        QCOMPARE(c.Text1(6)->palette().color(QPalette::Base), QColor(0, 192, 192));
+        QCOMPARE(c.FraCom->palette().color(QPalette::Window), QColor(255, 224, 192));
+        QCOMPARE(c.fraTasti->palette().color(QPalette::Window), QColor(0, 0, 192));
 
-        QCOMPARE(w.Text1(0)->font().families().value(0), QStringLiteral("Tahoma"));
-        QCOMPARE(w.Text1(0)->font().pointSizeF(), 18.0);
-        QVERIFY(w.Text1(0)->font().bold());
-        QCOMPARE(w.Text1(6)->font().pointSizeF(), 14.25);
-        QCOMPARE(w.cmdOk->font().families().value(0), QStringLiteral("MS Sans Serif"));
-        QCOMPARE(w.cmdOk->font().pointSizeF(), 8.25);
-        QCOMPARE(w.Label2->font().families().value(0), QStringLiteral("Comic Sans MS"));
+        QCOMPARE(c.Text1(0)->font().families().value(0), QStringLiteral("Tahoma"));
+        QCOMPARE(c.Text1(0)->font().pointSizeF(), 18.0);
+        QVERIFY(c.Text1(0)->font().bold());
+        QCOMPARE(c.Text1(6)->font().pointSizeF(), 14.25);
+        QCOMPARE(c.cmdOk->font().families().value(0), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(c.cmdOk->font().pointSizeF(), 8.25);
+        QCOMPARE(c.Label2->font().families().value(0), QStringLiteral("Comic Sans MS"));
 
         // The disabled instruction box really paints black text on grey.
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.Text1(0)->setPlainText(QStringLiteral("MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"));
-        const QImage shot = w.Text1(0)->grab().toImage();
+        c.Text1(0)->setPlainText(QStringLiteral("MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"));
+        const QImage shot = c.Text1(0)->grab().toImage();
         bool black = false;
         bool grey = false;
         for (int y = 0; y < 60; ++y)
             for (int x = 0; x < 300; ++x) {
-                const QColor c = shot.pixelColor(x, y);
-                black |= c.red() < 40 && c.green() < 40 && c.blue() < 40;
-                grey |= c == QColor(224, 224, 224);
+                const QColor pixel = shot.pixelColor(x, y);
+                black |= pixel.red() < 40 && pixel.green() < 40 && pixel.blue() < 40;
+                grey |= pixel == QColor(224, 224, 224);
             }
         QVERIFY(black);
         QVERIFY(grey);
@@ -175,7 +176,7 @@ private slots:
         const QStringList expected{"cmdOk", "cmdPrec", "Text1_0", "optUpgr", "optBakUp", "Text1_6", "txtError",
                                    "optCom1", "optCom2", "optCom3", "optCom4", "cmdCom", "cmdAnnulla", "cmdStart"};
         QStringList seen;
-        QWidget *widget = w.cmdOk;
+        QWidget *widget = c.cmdOk;
         for (int i = 0; i < 200 && seen.size() < expected.size(); ++i) {
             if (expected.contains(widget->objectName()) && !seen.contains(widget->objectName()))
                 seen << widget->objectName();
@@ -214,8 +215,8 @@ private slots:
         for (qint16 p = 1; p <= 4; ++p)
             port->failOpen(p); // a port test clicked here ends at once
         open(&Testfile::LoadEnglish);
-        for (QWidget *control : {static_cast<QWidget *>(w.cmdCom), static_cast<QWidget *>(w.fraMode),
-                                 static_cast<QWidget *>(w.Text1(6))})
+        for (QWidget *control : {static_cast<QWidget *>(c.cmdCom), static_cast<QWidget *>(c.fraMode),
+                                 static_cast<QWidget *>(c.Text1(6))})
             control->show();
         QStringList seen;
         for (QAbstractButton *button : w.findChildren<QAbstractButton *>()) {
@@ -254,9 +255,9 @@ private slots:
         QFETCH(int, key);
         QFETCH(bool, stops);
         open(&Testfile::LoadEnglish);
-        w.Text1(6)->show();
-        w.txtError->show();
-        w.fraMode->show();
+        c.Text1(6)->show();
+        c.txtError->show();
+        c.fraMode->show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         auto *widget = w.findChild<QWidget *>(target);
         widget->setFocus();
@@ -269,12 +270,12 @@ private slots:
     void keyReachesTheBox()
     {
         open(&Testfile::LoadEnglish);
-        w.Text1(6)->show();
-        w.Text1(6)->clear();
+        c.Text1(6)->show();
+        c.Text1(6)->clear();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.Text1(6)->setFocus();
+        c.Text1(6)->setFocus();
         QTest::keyClicks(static_cast<QWidget *>(nullptr), QStringLiteral("ok"));
-        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("ok"));
+        QCOMPARE(c.Text1(6)->toPlainText(), QStringLiteral("ok"));
         QCOMPARE(strFerma, QStringLiteral("ferma"));
     }
 
@@ -296,7 +297,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, elided);
         open(&Testfile::LoadEnglish);
-        auto *box = qobject_cast<ErrorBox *>(w.txtError);
+        auto *box = qobject_cast<ErrorBox *>(c.txtError);
         QVERIFY(box);
         box->show();
         box->setText(text);
@@ -328,17 +329,17 @@ private slots:
     {
         open(&Testfile::LoadEnglish);
         walkTo(w, Step::Mode);
-        w.optUpgr->click();
-        w.FraCom->setTitle(QStringLiteral("changed"));
-        w.dlgOpen->FileName = QStringLiteral("/tmp/last.bak");
-        QPointer<QWidget> oldNext = w.cmdOk;
+        c.optUpgr->click();
+        c.FraCom->setTitle(QStringLiteral("changed"));
+        c.dlgOpen->FileName = QStringLiteral("/tmp/last.bak");
+        QPointer<QWidget> oldNext = c.cmdOk;
         QVERIFY(w.isVisible());
 
-        w.cmdAnnulla->click();
+        c.cmdAnnulla->click();
         QVERIFY(!w.isLoaded());
         QVERIFY(!w.isVisible());
-        QVERIFY(!w.cmdOk);
-        QVERIFY(!w.Text1(0));
+        QVERIFY(!c.cmdOk);
+        QVERIFY(!c.Text1(0));
         QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdOk")));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(oldNext.isNull());
@@ -348,19 +349,19 @@ private slots:
 
         open(&Testfile::LoadGerman);
         QCOMPARE(w.windowTitle(), QStringLiteral("Biosneubearbeitungprozess von K410"));
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
-        QCOMPARE(w.cmdCom->text(), QStringLiteral("Reihentürtest"));
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrCable);
+        QCOMPARE(c.cmdCom->text(), QStringLiteral("Reihentürtest"));
         QCOMPARE(shownControls(w), sorted({"Text1_0", "fraTasti", "cmdOk", "cmdAnnulla", "Image1", "Image2",
                                            "Image3", "Image7", "Image8", "Label3", "Label4", "Label5"}));
-        QVERIFY(w.optBakUp->isChecked());
-        QVERIFY(!w.optUpgr->isChecked());
-        QCOMPARE(w.FraCom->title(), QStringLiteral("strFraCom"));
-        QCOMPARE(w.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
-        QVERIFY(w.dlgOpen->FileName.isEmpty());
+        QVERIFY(c.optBakUp->isChecked());
+        QVERIFY(!c.optUpgr->isChecked());
+        QCOMPARE(c.FraCom->title(), QStringLiteral("strFraCom"));
+        QCOMPARE(c.Text1(6)->toPlainText(), QStringLiteral("Attesa comandi"));
+        QVERIFY(c.dlgOpen->FileName.isEmpty());
         QCOMPARE(w.findChildren<QWidget *>(QStringLiteral("cmdOk")).size(), 1);
         // The handlers are connected once to the new controls.
-        w.cmdOk->click();
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrTest);
+        c.cmdOk->click();
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrTest);
     }
 
     // Exit while the port is open only raises the stop request.
@@ -368,11 +369,11 @@ private slots:
     {
         open(&Testfile::LoadEnglish);
         port->reportPortOpen(true);
-        w.cmdAnnulla->click();
+        c.cmdAnnulla->click();
         QCOMPARE(strFerma, QStringLiteral("ferma"));
         QVERIFY(w.isLoaded());
         QVERIFY(w.isVisible());
-        QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable);
+        QCOMPARE(c.Text1(0)->toPlainText(), strIstrCable);
     }
 
     void escapeIsExit_data()
@@ -402,7 +403,7 @@ private slots:
         QString seenTitle;
         QTimer::singleShot(0, &w, [&] {
             seenTitle = w.windowTitle();
-            w.cmdAnnulla->click();
+            c.cmdAnnulla->click();
         });
         w.ShowModal();
         QCOMPARE(seenTitle, QStringLiteral("Procedura di aggiornamento Bios K410"));
@@ -413,8 +414,8 @@ private slots:
         Testfile::LoadFrench();
         QString seenInstruction;
         QTimer::singleShot(0, &w, [&] {
-            seenInstruction = w.Text1(0)->toPlainText();
-            w.cmdOk->click();
+            seenInstruction = c.Text1(0)->toPlainText();
+            c.cmdOk->click();
             w.done(0);
         });
         w.ShowModal();
@@ -422,8 +423,8 @@ private slots:
         QVERIFY(!w.isLoaded());
         Testfile::LoadGerman();
         QTimer::singleShot(0, &w, [&] {
-            seenInstruction = w.Text1(0)->toPlainText();
-            w.cmdAnnulla->click();
+            seenInstruction = c.Text1(0)->toPlainText();
+            c.cmdAnnulla->click();
         });
         w.ShowModal();
         QCOMPARE(seenInstruction, strIstrCable);
@@ -469,7 +470,7 @@ private slots:
         QCOMPARE(w.isLoaded(), !closesWhenOperationEnds);
         QVERIFY(strFerma.isEmpty());
         if (w.isLoaded()) {
-            QCOMPARE(w.Text1(0)->toPlainText(), strIstrCable); // nothing else changed
+            QCOMPARE(c.Text1(0)->toPlainText(), strIstrCable); // nothing else changed
             QVERIFY(w.close());
         }
         QVERIFY(!w.isLoaded());
@@ -484,10 +485,10 @@ private slots:
             frmIstruzioni::OperationScope outer(w);
             {
                 frmIstruzioni::OperationScope inner(w);
-                w.cmdAnnulla->click();
+                c.cmdAnnulla->click();
             }
             QVERIFY(w.isLoaded());
-            QVERIFY(w.cmdOk);
+            QVERIFY(c.cmdOk);
             QCOMPARE(strFerma, QStringLiteral("ferma"));
         }
         QVERIFY(!w.isLoaded());
