@@ -178,20 +178,38 @@ struct TransferFigures
     bool ok = false;
 };
 
-TransferFigures transfer(const QString &dir, int records, bool backup, bool paced, int adapterTickMs = 0)
+// A release image of `records` records written to `dir`, and a unit holding
+// other firmware of that size, started and mapped to COM1.
+struct UpgradeSetup
 {
-    const QString image = dir + QStringLiteral("/release.bio");
-    const QByteArray imageBytes =
-        SimUnit::image({QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("11")});
-    testutil::writeAll(image, imageBytes);
+    QString image;
+    QByteArray imageBytes;
+    std::unique_ptr<SimUnit> unit;
+};
+
+UpgradeSetup upgradeSetup(const QString &dir, int records, bool paced, int adapterTickMs = 0)
+{
+    UpgradeSetup s;
+    s.image = dir + QStringLiteral("/release.bio");
+    s.imageBytes = SimUnit::image({QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("11")});
+    testutil::writeAll(s.image, s.imageBytes);
     QStringList args{QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("5"),
                      QStringLiteral("--erase-ms"), QStringLiteral("200")};
     if (paced)
         args << QStringLiteral("--pace");
     if (adapterTickMs > 0)
         args << QStringLiteral("--latency-ms") << QString::number(adapterTickMs);
-    const std::unique_ptr<SimUnit> unit = startUnit(args);
-    testutil::mapPorts({unit->device()});
+    s.unit = startUnit(args);
+    testutil::mapPorts({s.unit->device()});
+    return s;
+}
+
+TransferFigures transfer(const QString &dir, int records, bool backup, bool paced, int adapterTickMs = 0)
+{
+    const UpgradeSetup setup = upgradeSetup(dir, records, paced, adapterTickMs);
+    const QString &image = setup.image;
+    const QByteArray &imageBytes = setup.imageBytes;
+    SimUnit *unit = setup.unit.get();
 
     auto comm = std::make_unique<TimedComm>();
     TimedComm *timed = comm.get();
@@ -240,26 +258,17 @@ TransferFigures transfer(const QString &dir, int records, bool backup, bool pace
 // holding the image.
 double flashUpgrade(const QString &dir, int records, bool paced)
 {
-    const QString image = dir + QStringLiteral("/release.bio");
-    const QByteArray imageBytes =
-        SimUnit::image({QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("11")});
-    testutil::writeAll(image, imageBytes);
-    QStringList args{QStringLiteral("--records"), QString::number(records), QStringLiteral("--seed"), QStringLiteral("5"),
-                     QStringLiteral("--erase-ms"), QStringLiteral("200")};
-    if (paced)
-        args << QStringLiteral("--pace");
-    const std::unique_ptr<SimUnit> unit = startUnit(args);
-    testutil::mapPorts({unit->device()});
+    const UpgradeSetup setup = upgradeSetup(dir, records, paced);
     QBuffer out, err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
     const auto t0 = Clock::now();
     const int status = Flash::run({QStringLiteral("upgrade"), QStringLiteral("--port"), QStringLiteral("1"),
-                                   QStringLiteral("--quiet"), image},
+                                   QStringLiteral("--quiet"), setup.image},
                                   out, err, false);
     const double wall = seconds(Clock::now() - t0);
-    unit->stop();
-    return status == 0 && unit->firmware() == imageBytes ? wall : -1;
+    setup.unit->stop();
+    return status == 0 && setup.unit->firmware() == setup.imageBytes ? wall : -1;
 }
 
 double scan(const QList<QStringList> &simArgs, bool expectFound, double *cpuShare = nullptr)
