@@ -16,7 +16,7 @@
 #include <QString>
 #include <QStringList>
 
-class ConsoleView : public TransferView, public FileDialog, public PortTestView, public CommEventView
+class ConsoleView : public WindowlessView, public FileDialog, public PortTestView, public CommEventView
 {
 public:
     /// `err` receives what a person reads; nothing when `quiet`.
@@ -34,13 +34,6 @@ public:
     // TransferView
     void setInstruction(const QString &text) override;
     void setStatus(const QString &text) override;
-    void placeStatusLine() override {}
-    void setTransferPicturesVisible(bool) override {}
-    void hideStart() override {}
-    void setStartEnabled(bool) override {}
-    void setModeFrameVisible(bool) override {}
-    void showNextAndPrevious() override {}
-    void clearModeOptions() override {}
     float progressValue() const override { return m_value; }
     void setProgressValue(float value) override;
     void setProgressVisible(bool visible) override { m_barVisible = visible; }

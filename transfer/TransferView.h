@@ -51,3 +51,17 @@ public:
     /// The window's file dialog dlgOpen (one control for save and open).
     virtual FileDialog &dlgOpen() = 0;
 };
+
+/// A view without a window (a console, a harness): the calls that only move,
+/// show or hide the window's controls do nothing.
+class WindowlessView : public TransferView
+{
+public:
+    void placeStatusLine() override {}
+    void setTransferPicturesVisible(bool) override {}
+    void hideStart() override {}
+    void setStartEnabled(bool) override {}
+    void setModeFrameVisible(bool) override {}
+    void showNextAndPrevious() override {}
+    void clearModeOptions() override {}
+};
