@@ -459,7 +459,7 @@ private:
 
 /// The instruction window as the procedure sees it: the last status and error,
 /// and the two file dialogs answered with the run's paths.
-class View : public TransferView, public FileDialog
+class View : public WindowlessView, public FileDialog
 {
 public:
     QString status, error, instruction;
@@ -467,13 +467,6 @@ public:
 
     void setInstruction(const QString &t) override { instruction = t; }
     void setStatus(const QString &t) override { status = t; }
-    void placeStatusLine() override {}
-    void setTransferPicturesVisible(bool) override {}
-    void hideStart() override {}
-    void setStartEnabled(bool) override {}
-    void setModeFrameVisible(bool) override {}
-    void showNextAndPrevious() override {}
-    void clearModeOptions() override {}
     float progressValue() const override { return m_value; }
     void setProgressValue(float v) override { m_value = std::clamp(v, 0.0f, 100.0f); }
     void setProgressVisible(bool) override {}

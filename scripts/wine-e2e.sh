@@ -429,6 +429,34 @@ if [ -z "$why" ]; then
 fi
 verdict "Damaged image, nothing sent" "$t" "$dir"
 
+# k410-flash from the command line: Backup + Upgrade on COM2, no window.
+t=$SECONDS
+dir="$work/flash" why=
+mkdir -p "$dir"
+"$sim" --link "$work/com2" --probe-speed $probe_speed --records $records --seed $unit_seed \
+    --report "$dir/sim.report" --out "$dir/unit.out" >"$dir/sim.log" 2>&1 &
+sim_pid=$!
+end=$((SECONDS + 10))
+until [ -L "$work/com2" ] && [ -s "$dir/sim.log" ]; do
+    [ $SECONDS -lt $end ] || { why="k410-sim did not start"; break; }
+    sleep 0.1
+done
+if [ -z "$why" ]; then
+    status=0
+    (cd "$dir" && in_chroot wine "$(dirname "$exe")/k410-flash.exe" upgrade --port 2 --quiet --json \
+        --backup "$(winpath "$dir/backup.bak")" "$(winpath "$work/release.bio")" >"$dir/result.json" 2>"$dir/stderr.txt") \
+        || status=$?
+    end_run
+    if [ "$status" != 0 ]; then why="exit status $status: $(head -c 300 "$dir/stderr.txt")"
+    elif ! grep -q '"result":"done"' "$dir/result.json"; then why="result: $(head -c 300 "$dir/result.json")"
+    elif ! cmp -s "$dir/backup.bak" "$work/unit.bio"; then why="the backup differs from the unit's firmware"
+    elif ! cmp -s "$dir/unit.out" "$work/release.bio"; then why="the unit does not hold the image"
+    fi
+else
+    end_run
+fi
+verdict "k410-flash upgrade --backup, on COM2" "$t" "$dir"
+
 # ---------------------------------------------------------------- the table
 echo
 printf '%-46s %5s %7s %8s\n' "Wine 10 end to end ($records records)" runs passed time

@@ -8,7 +8,9 @@
 #      a click on ENGLISH (through the X server, as a mouse click) opens the
 #      instruction window with its English title "Procedure to update Bios K410";
 #      a screenshot of the screen is kept (english.png);
-#   3. the uninstaller, run silently, leaves no file, folder, shortcut or
+#   3. the installed command-line program answers --help, checks a good and a
+#      damaged image with the right exit statuses, and refuses a wrong command;
+#   4. the uninstaller, run silently, leaves no file, folder, shortcut or
 #      registry key behind.
 # Usage: scripts/wine-install-check.sh [BUILD_DIR]   (default build-windows,
 #        after ./package-windows)
@@ -81,7 +83,27 @@ echo "started: start window $start, ENGLISH clicked, instruction window \"$(xdot
 wineserver -k
 sleep 1
 
-# ---- 3. uninstall
+# ---- 3. the command-line program, installed
+flash="C:\\Program Files\\K410 Bios\\k410-flash.exe"
+images=$(mktemp -d)
+printf '\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a\xff\xff\xffK410' >"$images/good.bio"
+printf '\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x00\x00\x00K410' >"$images/damaged.bio"
+expect_status() { # expect_status STATUS TEXT ARGS...: the exit status and a text the output holds
+    local want=$1 text=$2 got=0 output; shift 2
+    output=$(cd /tmp && wine "$flash" "$@" 2>&1) || got=$?
+    [ "$got" = "$want" ] || fail "k410-flash $*: exit status $got, not $want:
+$output"
+    grep -qF "$text" <<<"$output" || fail "k410-flash $*: no \"$text\" in:
+$output"
+}
+expect_status 0 "Usage: k410-flash COMMAND" --help
+expect_status 0 "a good image, 0 records, 20 bytes" check "Z:$images/good.bio"
+expect_status 5 "a record fails its checks" check "Z:$images/damaged.bio"
+expect_status 2 "unknown command" flash "Z:$images/good.bio"
+rm -rf "$images"
+echo "k410-flash: --help, check of a good and a damaged image, a wrong command: as expected"
+
+# ---- 4. uninstall
 wine "C:\\Program Files\\K410 Bios\\uninstall.exe" /S
 wineserver -w # the uninstaller runs from a copy of itself and returns at once
 [ ! -e "$install_dir" ] || fail "left behind: $(cd "$install_dir" && find . | tail -n +2)"

@@ -34,19 +34,41 @@ void StartProcedure::run()
 {
     const Clock::time_point started = m_now();
     const int lineErrorsBefore = CommEvents::lineErrorsSeen();
-    m_record.kind = bytMode != 2 ? QStringLiteral("Backup + Upgrade") : QStringLiteral("Upgrade");
+    if (!m_job)
+        m_job = bytMode != 2 ? TransferJob::BackupAndUpgrade : TransferJob::Upgrade;
+    const TransferJob job = *m_job;
+    static const char *const kinds[] = {"Backup + Upgrade", "Upgrade", "Backup", "Verify"};
+    static const char *const traceWords[] = {"backup+upgrade", "upgrade", "backup", "verify"};
+    m_record.kind = QLatin1String(kinds[int(job)]);
     m_record.port = intComPort;
     m_record.settings = QString::fromLatin1(kTransferSettings);
+    m_result = Result{};
     if (Trace::enabled())
         Trace::line(QStringLiteral("START transfer %1 on COM%2")
-                        .arg(bytMode != 2 ? QStringLiteral("backup+upgrade") : QStringLiteral("upgrade"))
+                        .arg(QLatin1String(traceWords[int(job)]))
                         .arg(intComPort));
     try {
         start();
         try {
-            if (bytMode != 2)
+            bool damaged = false;
+            switch (job) {
+            case TransferJob::BackupAndUpgrade:
                 backup();
-            if (upgrade() == UpgradeEnd::Damaged) {
+                damaged = upgrade() == UpgradeEnd::Damaged;
+                break;
+            case TransferJob::Upgrade:
+                damaged = upgrade() == UpgradeEnd::Damaged;
+                break;
+            case TransferJob::Backup:
+                backup();
+                break;
+            case TransferJob::Verify:
+                damaged = !loadCheckedImage();
+                if (!damaged)
+                    verify();
+                break;
+            }
+            if (damaged) {
                 damagedFileEnding();
                 writeRunRecord(started, lineErrorsBefore);
                 return;
@@ -74,6 +96,7 @@ void StartProcedure::writeRunRecord(Clock::time_point started, int lineErrorsBef
         if (m_session->meanRecordAnswer() > Clock::duration::zero())
             m_record.meanRecordAnswer = std::chrono::duration_cast<std::chrono::microseconds>(m_session->meanRecordAnswer());
     }
+    m_result.record = m_record;
     const QString why = RunRecord::append(m_record);
     if (!why.isEmpty() && Trace::enabled())
         Trace::line(QStringLiteral("NOTE run record not written: ") + why);
@@ -106,6 +129,45 @@ void StartProcedure::showLinking()
     m_view.setStatus(strLinking);
 }
 
+// Reads the unit's firmware: the link exchange, the read request, the block
+// upload and the backup closing. With `save` the bytes also go into the working
+// file as they come (the places were checked before); either way they are
+// returned.
+QByteArray StartProcedure::readUnit(bool save)
+{
+    // Ask for the unit to be switched on, say the link is being made, empty the bar.
+    showLinking();
+    m_view.setProgressValue(0.0f);
+
+    // Link exchange, then ask the unit for its firmware.
+    Protocol::Session &session = *m_session;
+    session.linkExchange();
+    session.readRequest();
+
+    // The working file is created empty before the go-ahead that starts the
+    // upload; the status line names the file the backup will be saved to.
+    QByteArray readOut;
+    if (save)
+        m_backup.create();
+    m_view.setStatus(strBackUpActive + kRunningOpen + (save ? m_savePath : m_imagePath) + QLatin1Char(')'));
+    m_view.progressPlanned(-1); // the unit's firmware says how long it is only at its end
+    session.sendGoAhead();
+
+    // The upload: each valid block's record, the end record and the trailer.
+    const auto store = [&](const QByteArray &bytes) {
+        if (save)
+            m_backup.append(bytes);
+        else
+            readOut += bytes;
+    };
+    session.blockUpload([this] { applyProgressStep(); }, store);
+    session.backupClosing(store);
+    if (!save)
+        return readOut;
+    m_backup.finish();
+    return m_backup.bytes();
+}
+
 void StartProcedure::backup()
 {
     // Ask where the backup goes; FileName keeps the last name chosen in either dialog.
@@ -121,27 +183,7 @@ void StartProcedure::backup()
     m_saveTarget.open(m_savePath);
     m_backup.check();
 
-    // Ask for the unit to be switched on, say the link is being made, empty the bar.
-    showLinking();
-    m_view.setProgressValue(0.0f);
-
-    // Link exchange, then ask the unit for its firmware.
-    Protocol::Session &session = *m_session;
-    session.linkExchange();
-    session.readRequest();
-
-    // The working file is created empty before the go-ahead that starts the
-    // upload; the status line names the file the backup will be saved to.
-    m_backup.create();
-    m_view.setStatus(strBackUpActive + kRunningOpen + m_savePath + QLatin1Char(')'));
-    session.sendGoAhead();
-
-    // The upload: each valid block's record, the end record and the trailer
-    // go into the working file, then the backup is saved at the chosen path.
-    const auto store = [this](const QByteArray &bytes) { m_backup.append(bytes); };
-    session.blockUpload([this] { applyProgressStep(); }, store);
-    session.backupClosing(store);
-    m_backup.finish();
+    readUnit(true);
     // Saved from the bytes received, not from the working file read back: a
     // working copy that could not be written costs nothing of the backup.
     const ImageFile::Failure workingProblem = m_backup.problem();
@@ -174,9 +216,10 @@ void StartProcedure::backup()
     }
 }
 
-StartProcedure::UpgradeEnd StartProcedure::upgrade()
+// The open dialog, then the chosen image read once and checked. False for a
+// damaged image (nothing is sent to the unit then).
+bool StartProcedure::loadCheckedImage()
 {
-    // Ask for the image to write.
     FileDialog &dlg = m_view.dlgOpen();
     dlg.DialogTitle = strOpenTitle;
     dlg.FileName = QString();
@@ -188,7 +231,41 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
     // checked, and what is sent later is these same bytes.
     m_image = ImageFile::loadImage(m_imagePath);
     m_record.image = RunRecord::factsOf(QDir::toNativeSeparators(m_imagePath), m_image.bytes);
-    if (ImageFile::validateImage(m_image) == ImageFile::Verdict::Damaged)
+    return ImageFile::validateImage(m_image) == ImageFile::Verdict::Accepted;
+}
+
+// Reads the unit out and compares what it holds with the image's records, end
+// record and trailer (what an image file holds beyond them is never sent).
+void StartProcedure::verify()
+{
+    const QByteArray unit = readUnit(false);
+    QByteArray expected;
+    m_reader.open(m_image);
+    for (;;) {
+        const QByteArray record = m_reader.nextRecord();
+        expected += record;
+        if (Protocol::isEndRecord(record))
+            break;
+    }
+    expected += m_reader.trailer();
+    m_reader.close();
+    m_result.identical = unit == expected;
+    if (!m_result.identical) {
+        qsizetype i = 0;
+        while (i < unit.size() && i < expected.size() && unit[i] == expected[i])
+            ++i;
+        m_result.firstDifference = int(i / Protocol::RECORD_SIZE) + 1;
+    }
+    const RunRecord::FileFacts read = RunRecord::factsOf(QString(), unit);
+    m_record.notes << QStringLiteral("Read from the unit: %1 bytes, SHA-256 %2")
+                          .arg(read.size)
+                          .arg(QString::fromLatin1(read.sha256Hex));
+}
+
+StartProcedure::UpgradeEnd StartProcedure::upgrade()
+{
+    // Ask for the image to write, read it and check it.
+    if (!loadCheckedImage())
         return UpgradeEnd::Damaged;
 
     // Empty the bar, ask for the unit to be switched on, say the link is being made.
@@ -208,6 +285,11 @@ StartProcedure::UpgradeEnd StartProcedure::upgrade()
         // sent until the unit takes it; the bar advances once per record.
         m_reader.open(m_image);
         m_downloadStarted = true;
+        int steps = 1;
+        while (!Protocol::isEndRecord(QByteArrayView(m_image.bytes).sliced((steps - 1) * Protocol::RECORD_SIZE,
+                                                                         Protocol::RECORD_SIZE)))
+            ++steps;
+        m_view.progressPlanned(steps);
         m_view.setStatus(strUpgrActive + kRunningOpen + m_imagePath + QLatin1Char(')'));
         for (;;) {
             const QByteArray record = m_reader.nextRecord();
@@ -250,8 +332,18 @@ void StartProcedure::normalEnding()
         Trace::line(stopRequested() ? QStringLiteral("END transfer normal/stopped")
                                     : QStringLiteral("END transfer normal/complete"));
     closeFiles();
+    m_result.ending = stopRequested() ? Ending::Stopped : Ending::Completed;
     m_record.ending = stopRequested() ? QStringLiteral("stopped") : QStringLiteral("complete");
-    m_view.setStatus(stopRequested() ? strTransferBroken : strUpgrDone);
+    if (m_job == TransferJob::Verify && !stopRequested())
+        m_record.ending = m_result.identical
+                              ? QStringLiteral("complete, the unit holds exactly the image")
+                              : QStringLiteral("complete, the unit differs from the image from record %1")
+                                    .arg(m_result.firstDifference);
+    // A backup alone ends saved; a read-out to compare leaves its result to the caller.
+    if (stopRequested())
+        m_view.setStatus(strTransferBroken);
+    else if (m_job != TransferJob::Verify)
+        m_view.setStatus(m_job == TransferJob::Backup ? strBiosSaved : strUpgrDone);
     strFerma.clear();
     MSComm1.setPortOpen(false);
     m_view.setProgressVisible(false);
@@ -266,6 +358,7 @@ void StartProcedure::damagedFileEnding()
     if (Trace::enabled())
         Trace::line(QStringLiteral("END transfer damaged-file ") + m_imagePath);
     closeFiles();
+    m_result.ending = Ending::Damaged;
     m_record.ending = QStringLiteral("damaged image, nothing sent");
     m_view.setStatus(strFileDamaged);
     strFerma.clear();
@@ -279,6 +372,9 @@ void StartProcedure::errorEnding(const RunTimeError &error)
     if (Trace::enabled())
         Trace::line(QStringLiteral("END transfer error %1 %2").arg(QString::number(error.number()), error.description()));
     m_record.ending = QStringLiteral("error %1: %2").arg(QString::number(error.number()), error.description());
+    m_result.ending = Ending::Error;
+    m_result.errorNumber = error.number();
+    m_result.errorText = error.description();
     m_view.setInstruction(strIstrMode);
     m_view.setTransferPicturesVisible(false);
     m_view.showNextAndPrevious();

@@ -40,9 +40,28 @@ public:
     virtual void setProgressCaption(const QString &caption) = 0;
     virtual void setProgressCaptionVisible(bool visible) = 0;
 
+    /// The progress steps that follow: the image's records with its end record
+    /// for a download, -1 for a backup (whose length shows only at its end).
+    /// The window has no use for it; a console front end shows the time left.
+    virtual void progressPlanned(int steps) { (void)steps; }
+
     /// Error box txtError: make it visible and show `text` in it.
     virtual void showError(const QString &text) = 0;
 
     /// The window's file dialog dlgOpen (one control for save and open).
     virtual FileDialog &dlgOpen() = 0;
+};
+
+/// A view without a window (a console, a harness): the calls that only move,
+/// show or hide the window's controls do nothing.
+class WindowlessView : public TransferView
+{
+public:
+    void placeStatusLine() override {}
+    void setTransferPicturesVisible(bool) override {}
+    void hideStart() override {}
+    void setStartEnabled(bool) override {}
+    void setModeFrameVisible(bool) override {}
+    void showNextAndPrevious() override {}
+    void clearModeOptions() override {}
 };
