@@ -175,6 +175,11 @@ private slots:
             for (int seed = 33; seed <= 38; ++seed)
                 addRow("burst seed %d held up to 100 ms", seed)
                     << Link{slow + QStringList{"--latency-ms", "100", "--burst-seed", QString::number(seed)}, true, 40000};
+            // The worst link the tool supports, with both refusals in one run.
+            addRow("tick 255 ms, turnaround 250 ms, record 4 and the trailer answered 0x15")
+                << Link{slow + QStringList{"--latency-ms", "255", "--turnaround-us", "250000", "--nak-record", "4",
+                                           "--nak-trailer", "1"},
+                        true, 40000};
             // Beyond what the tool supports: the run may fail, but never as "complete".
             addRow("beyond: tick 255 ms, turnaround 450 ms")
                 << Link{slow + QStringList{"--latency-ms", "255", "--turnaround-us", "450000", "--nak-record", "2"},
