@@ -257,8 +257,8 @@ answer_dialog() { # answer_dialog TITLE PATH: types PATH into the file dialog ti
 }
 
 # ---------------------------------------------------------------- one run
-# start_run DIR SIM-ARGS...: the simulator on a fresh pty, then the program
-start_run() {
+# start_sim DIR SIM-ARGS...: the run's folder, and the simulator on a fresh pty as COM2
+start_sim() {
     dir=$1; shift
     mkdir -p "$dir"
     trace="$dir/trace.txt" why=
@@ -270,6 +270,10 @@ start_run() {
         [ $SECONDS -lt $end ] && kill -0 "$sim_pid" 2>/dev/null || { why="k410-sim did not start"; return 1; }
         sleep 0.1
     done
+}
+# start_run DIR SIM-ARGS...: the simulator, then the program up to its start window
+start_run() {
+    start_sim "$@" || return 1
     # Now and then Wine shows no window at all for a program it started (a
     # black screen, the program's trace opened and nothing after it, on about
     # one run in a hundred). The program has not touched the port before its
@@ -384,11 +388,19 @@ for seed in 1 2 3; do
     backup_upgrade "Backup + Upgrade, bursts (16 ms, seeds 1-3)" "bursts-$seed" --latency-ms 16 --burst-seed $seed
 done
 
+# upgrade_to_dialog NAME START-BUTTON TITLE DIALOG IMAGE: a program in the
+# language of START-BUTTON taken through the port test to an Upgrade, IMAGE
+# typed into the image dialog titled DIALOG
+upgrade_to_dialog() {
+    start_run "$work/$1" && choose_language "$2" "$3" \
+        && { click "$form" "$NEXT"; port_test 1; } && { to_start upgrade; true; } \
+        && answer_dialog "$4" "$5"
+}
+
 # Upgrade in German.
 t=$SECONDS
-if start_run "$work/german" && choose_language "$DE_START" "Biosneubearbeitungprozess von K410" \
-    && { click "$form" "$NEXT"; port_test 1; } && { to_start upgrade; true; } \
-    && answer_dialog "Wählen Sie die Bios Version zu installieren" "$work/release.bio"; then
+if upgrade_to_dialog german "$DE_START" "Biosneubearbeitungprozess von K410" \
+    "Wählen Sie die Bios Version zu installieren" "$work/release.bio"; then
     wait_trace '^ *[0-9.]+ END transfer' 1 300 || why="the transfer did not end"
 fi
 [ -n "$why" ] && fail_shot
@@ -405,9 +417,8 @@ verdict "Upgrade in German" "$t" "$dir"
 # Exit then closes the instruction window.
 t=$SECONDS
 record_tx='^ *[0-9.]+ TX( [0-9A-F]{2}){16}$'
-if start_run "$work/exit" && choose_language "$EN_START" "Procedure to update Bios K410" \
-    && { click "$form" "$NEXT"; port_test 1; } && { to_start upgrade; true; } \
-    && answer_dialog "SELECT THE BIOS RELEASE TO INSTALL." "$work/release.bio"; then
+if upgrade_to_dialog exit "$EN_START" "Procedure to update Bios K410" \
+    "SELECT THE BIOS RELEASE TO INSTALL." "$work/release.bio"; then
     if ! wait_trace "$record_tx" 100 120; then why="the download did not reach record 100"
     else
         click "$form" "$EXIT"
@@ -433,9 +444,8 @@ verdict "Exit during the download" "$t" "$dir"
 
 # A damaged image: the damaged-file ending, nothing sent, the unit untouched.
 t=$SECONDS
-if start_run "$work/damaged" && choose_language "$EN_START" "Procedure to update Bios K410" \
-    && { click "$form" "$NEXT"; port_test 1; } && { to_start upgrade; true; } \
-    && answer_dialog "SELECT THE BIOS RELEASE TO INSTALL." "$work/damaged.bio"; then
+if upgrade_to_dialog damaged "$EN_START" "Procedure to update Bios K410" \
+    "SELECT THE BIOS RELEASE TO INSTALL." "$work/damaged.bio"; then
     wait_trace '^ *[0-9.]+ END transfer' 1 120 || why="the transfer did not end"
 fi
 [ -n "$why" ] && fail_shot
@@ -451,17 +461,7 @@ verdict "Damaged image, nothing sent" "$t" "$dir"
 
 # k410-flash from the command line: Backup + Upgrade on COM2, no window.
 t=$SECONDS
-dir="$work/flash" why=
-mkdir -p "$dir"
-"$sim" --link "$work/com2" --probe-speed $probe_speed --records $records --seed $unit_seed \
-    --report "$dir/sim.report" --out "$dir/unit.out" >"$dir/sim.log" 2>&1 &
-sim_pid=$!
-end=$((SECONDS + 10))
-until [ -L "$work/com2" ] && [ -s "$dir/sim.log" ]; do
-    [ $SECONDS -lt $end ] || { why="k410-sim did not start"; break; }
-    sleep 0.1
-done
-if [ -z "$why" ]; then
+if start_sim "$work/flash"; then
     status=0
     (cd "$dir" && in_chroot wine "$(dirname "$exe")/k410-flash.exe" upgrade --port 2 --quiet --json \
         --backup "$(winpath "$dir/backup.bak")" "$(winpath "$work/release.bio")" >"$dir/result.json" 2>"$dir/stderr.txt") \
