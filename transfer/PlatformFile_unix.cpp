@@ -578,14 +578,8 @@ Outcome WorkingFolder::appendFile(const QString &name, const QByteArray &bytes, 
         return failure(errno);
     if (const Outcome opened = openedRegular(fd.get(), st); !opened.ok())
         return opened;
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd.get(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failure(n < 0 ? errno : ENOSPC);
-        done += n;
-    }
+    if (const int err = writeAll(fd.get(), bytes))
+        return failure(err);
     return {};
 }
 

@@ -444,14 +444,8 @@ Outcome WorkingFolder::appendFile(const QString &name, const QByteArray &bytes, 
     bool storedElsewhere = false;
     if (const Outcome checked = inspect(h.get(), info, storedElsewhere); !checked.ok())
         return checked;
-    for (qsizetype done = 0; done < bytes.size();) {
-        DWORD written = 0;
-        if (!::WriteFile(h.get(), bytes.constData() + done, DWORD(bytes.size() - done), &written, nullptr))
-            return failure(::GetLastError());
-        if (written == 0)
-            return failure(ERROR_DISK_FULL);
-        done += written;
-    }
+    if (const DWORD err = writeAll(h.get(), bytes))
+        return failure(err);
     return {};
 }
 

@@ -20,17 +20,25 @@ QString qs(std::string_view text)
     return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
-/// Every C++ source and header of the tree but the build folders.
+/// Every C++ source and header of the tree. The build folders (and hidden
+/// ones) are never entered: they can hold many thousands of files.
 QStringList sourceFiles()
 {
     QStringList files;
     const QString root = QStringLiteral(K410_SOURCE_DIR);
-    QDirIterator it(root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = path.mid(root.size() + 1);
-        if (!relative.startsWith(QLatin1String("build")) && !relative.startsWith(QLatin1Char('.')))
-            files << relative;
+    const QStringList patterns{QStringLiteral("*.cpp"), QStringLiteral("*.h")};
+    const QDir top(root);
+    QStringList folders;
+    for (const QString &name : top.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!name.startsWith(QLatin1String("build")))
+            folders << name;
+    }
+    for (const QString &name : top.entryList(patterns, QDir::Files))
+        files << name;
+    for (const QString &folder : folders) {
+        QDirIterator it(root + QLatin1Char('/') + folder, patterns, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next().mid(root.size() + 1);
     }
     return files;
 }
