@@ -217,7 +217,8 @@ Report check(const QString &path)
     Report r;
     try {
         const ImageFile::Image image = ImageFile::loadImage(path);
-        r.json.insert("image", factsJson(RunRecord::factsOf(path, image.bytes)));
+        const auto facts = RunRecord::factsOf(path, image.bytes);
+        r.json.insert("image", factsJson(facts));
         if (ImageFile::validateImage(image) == ImageFile::Verdict::Damaged) {
             setError(r, ExitStatus::DamagedImage, 0, QStringLiteral("%1: a record fails its checks before the end record").arg(path));
             return r;
@@ -230,7 +231,7 @@ Report check(const QString &path)
                        .arg(path)
                        .arg(records)
                        .arg(image.bytes.size())
-                       .arg(QString::fromLatin1(RunRecord::factsOf(path, image.bytes).sha256Hex));
+                       .arg(QString::fromLatin1(facts.sha256Hex));
     } catch (const RunTimeError &e) {
         setError(r, ExitStatus::forError(e.number()), e.number(), e.description());
     }
